@@ -67,6 +67,9 @@ kelvarisVisualizer::kelvarisVisualizer(QWidget *parent) : QMainWindow(parent)
         "rgb(33, 33, 34);color: white;min-width: 18em;padding: 6px;font: 17px;border-top-left-radius: "
         "0px;border-bottom-left-radius: 0px;border-bottom-right-radius: 0px;border-left: 0px;}");
     ui.setupUi(this);
+    // Wiring by name connects both overloads to the one click, which would run
+    // "back to the menu" twice; clicked(bool) alone carries force = false.
+    disconnect(ui.labelButton, SIGNAL(clicked()), this, SLOT(on_labelButton_clicked()));
     ui.labelQRcodeButton->hide();
     ui.topBarWidget->hide();
     ui.widget_doctor->hide();
