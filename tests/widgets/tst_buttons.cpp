@@ -3,6 +3,7 @@
 #include "widgets/DoubleClickButton.h"
 
 #include <QEnterEvent>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QSignalSpy>
 #include <QTest>
@@ -54,6 +55,7 @@ private slots:
     void captionsDropBelowTheirShare_data();
     void captionsDropBelowTheirShare();
     void containerWithoutButtonsIsLeftAlone();
+    void topBarButtonsLookRight();
 };
 
 void tst_Buttons::hoverButtonRecolourMode()
@@ -227,6 +229,51 @@ void tst_Buttons::containerWithoutButtonsIsLeftAlone()
     container.show();
     container.resize(30, 30);
     QCOMPARE(stray->text(), QStringLiteral("Not listed"));
+}
+
+void tst_Buttons::topBarButtonsLookRight()
+{
+    QFile sheet(qEnvironmentVariable("KELVARIS_SOURCE_DIR") + QStringLiteral("/resources/styleSheet.qss"));
+    QVERIFY(sheet.open(QIODevice::ReadOnly));
+    qApp->setStyleSheet(QString::fromUtf8(sheet.readAll()));
+
+    QWidget bar;
+    bar.setObjectName(QStringLiteral("topBarWidget"));
+    bar.setAttribute(Qt::WA_StyledBackground);
+    auto *layout = new QHBoxLayout(&bar);
+    QList<CustomHoverButton *> buttons;
+    for (const char *icon :
+         {":/icon/iconHybrid", ":/icon/iconCompare", ":/icon/iconDermatoCompare", ":/icon/save",
+          ":/icon/iconReportList", ":/icon/iconReport", ":/icon/addPatient", ":/icon/logout"}) {
+        auto *button = new CustomHoverButton(QString::fromLatin1(icon), QString(), QSize(34, 34));
+        button->setIconSize(QSize(34, 34));
+        button->setCheckable(true);
+        layout->addWidget(button);
+        buttons << button;
+    }
+    auto *exit = new CustomHoverButton(QStringLiteral(":/topBarIcons/returnC"),
+                                       QStringLiteral(":/icon/return"), QSize(34, 34));
+    exit->setIconSize(QSize(34, 34));
+    layout->addWidget(exit);
+    buttons[0]->setChecked(true);
+    buttons[2]->setEnabled(false);
+    bar.show();
+    // Hovered: the glyph turns black (the accent background comes from the
+    // style sheet's :hover, which needs a real pointer).
+    hover(buttons[3]);
+    hover(exit);
+
+    const QImage image = bar.grab().toImage();
+    QVERIFY(image.save(qEnvironmentVariable("KELVARIS_SCREENSHOT_DIR", QStringLiteral(".")) +
+                       QStringLiteral("/hoverbuttons.png")));
+    // Checked: accent background behind a black glyph. At rest: the panel shows through.
+    const QPoint checkedCorner = buttons[0]->geometry().topLeft() + QPoint(4, buttons[0]->height() / 2);
+    QCOMPARE(image.pixelColor(checkedCorner), QColor(255, 218, 195));
+    QCOMPARE(glyphColour(QIcon(buttons[0]->icon())).rgb(), QColor(Qt::black).rgb());
+    const QPoint restCorner = buttons[1]->geometry().topLeft() + QPoint(4, buttons[1]->height() / 2);
+    QCOMPARE(image.pixelColor(restCorner), QColor(33, 33, 36));
+    QCOMPARE(glyphColour(QIcon(buttons[3]->icon())).rgb(), QColor(Qt::black).rgb());
+    qApp->setStyleSheet(QString());
 }
 
 QTEST_MAIN(tst_Buttons)
