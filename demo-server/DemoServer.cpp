@@ -663,11 +663,11 @@ void DemoServer::Private::finished(HttpExchange &exchange, int status, const QSt
 }
 
 QString DemoServer::Private::signedUrl(const QString &method, const QString &object,
-                                      std::optional<qint64> expires) const
+                                       std::optional<qint64> expires) const
 {
     const QString path = QStringLiteral("/storage/") + object;
-    return base() + path + QLatin1Char('?')
-        + signer.query(method, path, expires ? *expires : now() + options.urlLifetimeSeconds);
+    return base() + path + QLatin1Char('?') +
+           signer.query(method, path, expires ? *expires : now() + options.urlLifetimeSeconds);
 }
 
 QJsonObject DemoServer::Private::uploadTarget(const QString &object, const QString &purpose, int patientId,

@@ -11,13 +11,13 @@
 
 #include <QCommandLineParser>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
-#include <QElapsedTimer>
-#include <QGuiApplication>
 
 #include <cstdio>
 
@@ -51,12 +51,13 @@ int configure(const QString &target, const QString &base, quint16 port)
     config.insert(QStringLiteral("caCertificates"), QJsonArray{DemoServer::caCertificatePath()});
     if (!config.value(QStringLiteral("gui")).isObject())
         config.insert(QStringLiteral("gui"),
-                      QJsonObject{{QStringLiteral("names"), QJsonArray{QStringLiteral("frontal"), QStringLiteral("right"),
-                                                                      QStringLiteral("back"), QStringLiteral("left")}},
+                      QJsonObject{{QStringLiteral("names"),
+                                   QJsonArray{QStringLiteral("frontal"), QStringLiteral("right"),
+                                              QStringLiteral("back"), QStringLiteral("left")}},
                                   {QStringLiteral("warning"), QString()}});
     QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly) || out.write(QJsonDocument(config).toJson(QJsonDocument::Indented)) < 0
-        || !out.commit())
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(QJsonDocument(config).toJson(QJsonDocument::Indented)) < 0 || !out.commit())
         return fail(QStringLiteral("cannot write %1").arg(target));
     return 0;
 }
