@@ -342,8 +342,10 @@ void DemoServer::Private::closeData()
     hung.clear();
     if (sync)
         sync->stopAll();
-    if (storage)
+    if (storage) {
+        storage->stopWarmUp();
         storage->waitForJobs();
+    }
     sync.reset();
     auth.reset();
     storage.reset();
