@@ -28,6 +28,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -555,6 +556,15 @@ void DemoServer::Private::handle(const ExchangePtr &exchange)
     const DemoFaults::Fault fault = route.group.isEmpty() ? DemoFaults::Fault() : faults.take(route.group);
     exchange->fault = fault;
     if (fault.hang) {
+        // Hung exchanges whose clients gave up are let go.
+        hung.erase(std::remove_if(hung.begin(), hung.end(),
+                                  [](const ExchangePtr &e) {
+                                      if (e->clientConnected())
+                                          return false;
+                                      e->abandon(QStringLiteral("client gone"));
+                                      return true;
+                                  }),
+                   hung.end());
         hung.push_back(exchange);
         if (options.logRequests) {
             std::fprintf(stdout, "%s %s hangs (injected)\n", qPrintable(exchange->method),
