@@ -249,7 +249,7 @@ QJsonObject LesionVisualizer::toJson() const
                 i < m_dermatoscopicIdsJson.size() ? m_dermatoscopicIdsJson[i] : QJsonValue();
             // A single id is written in the list form; an element holding
             // values that are not text is kept as it came while unchanged.
-            if (original.isArray() && readGroup(original) == group) {
+            if (!original.isUndefined() && !original.isString() && readGroup(original) == group) {
                 groups.append(original);
                 continue;
             }
@@ -282,7 +282,7 @@ QJsonObject LesionVisualizer::toJson() const
         const QJsonValue instanceJson =
             size_t(main) < m_instancesBboxJson.size() ? m_instancesBboxJson[size_t(main)] : QJsonValue();
         o.remove(keyBbox);
-        if (storedBbox.isObject() && SessionDocument::readRect(storedBbox) == rect)
+        if (!storedBbox.isUndefined() && SessionDocument::readRect(storedBbox) == rect)
             o.insert(keyBbox, storedBbox);
         else if (instanceJson.isObject() && SessionDocument::readRect(instanceJson) == rect)
             o.insert(keyBbox, instanceJson);
