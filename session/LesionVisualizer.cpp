@@ -3,6 +3,7 @@
 #include "session/SessionDocument.h"
 #include "session/SessionVisualizer.h"
 
+#include <QFile>
 #include <QFont>
 #include <QFutureWatcher>
 #include <QHash>
@@ -349,8 +350,10 @@ QPixmap LesionVisualizer::legendIcon(const QString &label, bool coloured)
     const auto it = cache.constFind(path);
     if (it != cache.constEnd())
         return *it;
-    QSvgRenderer renderer(path);
     QPixmap pixmap;
+    if (!QFile::exists(path))
+        return pixmap;
+    QSvgRenderer renderer(path);
     if (renderer.isValid()) {
         QImage image(22, 22, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
