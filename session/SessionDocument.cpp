@@ -164,7 +164,12 @@ std::vector<int> SessionDocument::completeCounters(std::vector<int> counters,
         return (it == numbersByPosition.end() || it->second.empty()) ? 0 : it->second.back();
     };
     const bool hasExternal = numbersByPosition.count(-1) != 0;
-    const size_t positionCount = numbersByPosition.size();
+    // Only the device positions and the external one have counters; other
+    // position keys must not shift the external counter to another index
+    // from one read to the next.
+    size_t positionCount = 0;
+    for (const auto &entry : numbersByPosition)
+        positionCount += (entry.first >= -1 && entry.first <= 3) ? 1 : 0;
 
     // The device's rule: one counter per position in order, the external one
     // after the fourth.

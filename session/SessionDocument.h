@@ -58,7 +58,7 @@ public:
     // read from the document are extended as the device expects (one per
     // position 0..3, then the external position) and always end with at least
     // five entries, so that every device position and the external position
-    // have a counter of their own.
+    // have a counter of their own. Positions outside 0..3 and -1 have none.
     static std::vector<int> completeCounters(std::vector<int> counters,
                                              const std::map<int, std::vector<int>> &numbersByPosition);
 

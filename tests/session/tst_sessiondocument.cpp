@@ -241,6 +241,17 @@ void tst_SessionDocument::counters_data()
     shortList["LastLesionID"] = QJsonArray{9, 9};
     QTest::newRow("short list extended") << shortList << QList<int>{9, 9, 2, 7, 0};
 
+    // Extra position keys have no counter and leave the external counter where
+    // it is, read after read.
+    QJsonObject extraPositions = withExternal;
+    QJsonObject extra = extraPositions["Lesions"].toObject();
+    extra["4"] = lesionsNumbered({3});
+    extra["-2"] = lesionsNumbered({6});
+    extraPositions["Lesions"] = extra;
+    QTest::newRow("extra positions") << extraPositions << QList<int>{5, 0, 2, 7, 4};
+    extraPositions["LastLesionID"] = QJsonArray{5, 0, 2, 7, 1};
+    QTest::newRow("extra positions with counters") << extraPositions << QList<int>{5, 0, 2, 7, 1};
+
     QJsonObject mistyped = usual;
     mistyped["LastLesionID"] = QJsonArray{"6", 2.5, 1e30, 4, 2};
     QTest::newRow("unreadable elements read as 0") << mistyped << QList<int>{0, 0, 0, 4, 2};
@@ -252,7 +263,9 @@ void tst_SessionDocument::counters()
     QFETCH(QList<int>, expected);
     auto session = makeSession(document);
     QCOMPARE(toList(session->getLesionCounters()), expected);
-    QCOMPARE(session->getSessionJson().object().value("LastLesionID").toArray().size(), expected.size());
+    const QJsonObject written = session->getSessionJson().object();
+    QCOMPARE(written.value("LastLesionID").toArray().size(), expected.size());
+    QCOMPARE(toList(makeSession(written)->getLesionCounters()), expected);
 }
 
 void tst_SessionDocument::newLesionNumbers_data()
