@@ -1,0 +1,21 @@
+#include "widgets/DoubleClickButton.h"
+
+#include <QMouseEvent>
+
+#include <iostream>
+
+DoubleClickButton::DoubleClickButton(QWidget *parent) : QPushButton(parent) {}
+
+DoubleClickButton::DoubleClickButton(const QIcon &icon, const QString &text, QWidget *parent)
+    : QPushButton(icon, text, parent), fullText(text)
+{
+}
+
+void DoubleClickButton::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        std::cout << "DOUBLE CLICKED!" << std::endl;
+        emit doubleClicked();
+    }
+    QPushButton::mouseDoubleClickEvent(event);
+}
