@@ -194,8 +194,17 @@ void tst_LesionVisualizer::labelColoursAndIcons()
     // Drawn at 22 by 22 from the resource when the artwork is linked in.
     const QPixmap icon = LesionVisualizer::legendIcon(label, true);
     QCOMPARE(icon.isNull(), !QFile::exists(coloured));
-    if (!icon.isNull())
+    if (!icon.isNull()) {
         QCOMPARE(icon.size(), QSize(22, 22));
+        // Something is drawn, not a blank square.
+        const QImage pixels = icon.toImage();
+        int opaque = 0;
+        for (int y = 0; y < 22; ++y)
+            for (int x = 0; x < 22; ++x)
+                opaque += qAlpha(pixels.pixel(x, y)) > 0 ? 1 : 0;
+        QVERIFY(opaque > 22);
+        icon.save(screenshotPath("legend_" + QString(QTest::currentDataTag()).replace(' ', '_') + ".png"));
+    }
     QCOMPARE(LesionVisualizer::labelNames(),
              QStringList({"Detected", "Captured", "Exeresis", "Follow up", "Custom 1", "Custom 2"}));
 }
