@@ -210,6 +210,7 @@ void LesionVisualizer::readObject(const QJsonValue &value)
         }
         m_dermatoscopicContours.push_back(std::move(outlines));
     }
+    m_originalContourCount = m_dermatoscopicContours.size();
     for (const QJsonValue &c : m_json.value(keyInstancesContours).toArray()) {
         m_instancesContours.push_back(SessionDocument::readPoints(c));
         m_instancesContoursJson.push_back(c);
@@ -260,6 +261,22 @@ QJsonObject LesionVisualizer::toJson() const
             groups.append(ids);
         }
         o.insert(keyDermatoscopicIds, groups);
+    }
+
+    if (m_contoursMerged) {
+        QJsonArray contours = m_json.value(keyDermatoscopicContour).toArray();
+        for (size_t g = m_originalContourCount; g < m_dermatoscopicContours.size(); ++g) {
+            const auto &outlines = m_dermatoscopicContours[g];
+            if (outlines.size() == 1) {
+                contours.append(SessionDocument::pointsToJson(outlines.front()));
+            } else {
+                QJsonArray group;
+                for (const auto &outline : outlines)
+                    group.append(SessionDocument::pointsToJson(outline));
+                contours.append(group);
+            }
+        }
+        o.insert(keyDermatoscopicContour, contours);
     }
 
     const QJsonValue storedLabel = m_json.value(keyLabel);
@@ -565,6 +582,20 @@ void LesionVisualizer::mergeLesion(const QSharedPointer<LesionVisualizer> &other
     appendJson(m_instancesContoursJson, m_instancesContours.size(), other->m_instancesContoursJson,
                other->m_instancesContours.size());
     append(m_instancesContours, other->m_instancesContours);
+    // Outlines stay parallel to the groups: this lesion's groups without an
+    // outline get an empty one before the other's outlines are added.
+    const QJsonValue storedContours = m_json.value(keyDermatoscopicContour);
+    if (!other->m_dermatoscopicContours.empty() &&
+        m_dermatoscopicContours.size() <= m_dermatoscopicIds.size() &&
+        (storedContours.isUndefined() || storedContours.isArray())) {
+        if (m_dermatoscopicContours.size() < m_dermatoscopicIds.size())
+            m_dermatoscopicContours.resize(m_dermatoscopicIds.size(), {std::vector<QPoint>()});
+        auto outlines = other->m_dermatoscopicContours;
+        if (outlines.size() > other->m_dermatoscopicIds.size())
+            outlines.resize(other->m_dermatoscopicIds.size());
+        append(m_dermatoscopicContours, outlines);
+        m_contoursMerged = true;
+    }
     appendJson(m_dermatoscopicIdsJson, m_dermatoscopicIds.size(), other->m_dermatoscopicIdsJson,
                other->m_dermatoscopicIds.size());
     append(m_dermatoscopicIds, other->m_dermatoscopicIds);

@@ -131,6 +131,8 @@ public:
     // clears the shown historic slots, so that sessions that are released
     // free their lesions and pixmaps.
     void dropHistoricLinks();
+    // Takes over the other lesion's instances and dermatoscopic groups, with
+    // their outlines (which would otherwise be lost with the other lesion).
     void mergeLesion(const QSharedPointer<LesionVisualizer> &other);
     std::pair<int, int> getHistoricSessionsShown() const
     {
@@ -240,6 +242,10 @@ private:
     std::vector<QJsonValue> m_instancesPositionJson;
     std::vector<QJsonValue> m_instancesContoursJson;
     std::vector<QJsonValue> m_dermatoscopicIdsJson;
+    // Set when outlines of a merged lesion were added: "dermatoscopicContour"
+    // is then written from memory after its original elements.
+    bool m_contoursMerged = false;
+    size_t m_originalContourCount = 0;
     QJsonValue m_sourceValue;
     bool m_sourceWasObject = true;
     bool m_edited = false;

@@ -501,6 +501,8 @@ void tst_LesionVisualizer::mergeAppendsInstances()
     second["instancesBbox"] = QJsonArray{extra};
     second["instancesPosition"] =
         QJsonArray{QJsonObject{{"x", 0.1}, {"y", 2}, {"z", 0}, {"alpha", 0}, {"beta", 0}}};
+    const QJsonArray outline{QJsonObject{{"x", 5}, {"y", 6}}, QJsonObject{{"x", 50}, {"y", 60}}};
+    second["dermatoscopicContour"] = QJsonArray{outline};
     auto session = sessionWith(1, QJsonArray{lesion(4, QJsonArray{"20240101_1"}), second});
     const auto keep = session->getLesions().value(0).at(0);
     const auto other = session->getLesions().value(0).at(1);
@@ -522,6 +524,13 @@ void tst_LesionVisualizer::mergeAppendsInstances()
     QCOMPARE(written.value("instancesPosition").toArray().at(0).toObject().value("x"), QJsonValue(0.1));
     QCOMPARE(written.value("dermatoscopicIds"),
              QJsonValue(QJsonArray{QJsonArray{"20240101_1"}, QJsonArray{"20240101_2"}}));
+    // The other lesion's outline stays with its image, after an empty outline
+    // for the image that had none, and reads back the same.
+    QCOMPARE(keep->getDermatoscopicContour("20240101_2"), std::vector<QPoint>({{5, 6}, {50, 60}}));
+    QCOMPARE(written.value("dermatoscopicContour"), QJsonValue(QJsonArray{QJsonArray(), outline}));
+    LesionVisualizer reread(written, 0, {});
+    QCOMPARE(reread.getDermatoscopicContour("20240101_2"), std::vector<QPoint>({{5, 6}, {50, 60}}));
+    QVERIFY(reread.getDermatoscopicContour("20240101_1").empty());
 }
 
 void tst_LesionVisualizer::previewLoadsInBackground()
