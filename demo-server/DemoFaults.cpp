@@ -1,0 +1,159 @@
+#include "demo-server/DemoFaults.h"
+
+#include <QHttpServerResponder>
+#include <QMetaEnum>
+
+bool DemoFaults::Fault::isEmpty() const
+{
+    return latencyMs == 0 && failNext == 0 && !hang && !truncate && !notJson && !noFields;
+}
+
+QJsonObject DemoFaults::Fault::toJson() const
+{
+    return {{QStringLiteral("latencyMs"), latencyMs},   {QStringLiteral("failNext"), failNext},
+            {QStringLiteral("failStatus"), failStatus}, {QStringLiteral("hang"), hang},
+            {QStringLiteral("truncate"), truncate},     {QStringLiteral("notJson"), notJson},
+            {QStringLiteral("noFields"), noFields}};
+}
+
+bool DemoFaults::Fault::apply(const QJsonObject &json, QString *error)
+{
+    Fault next = *this;
+    for (auto it = json.begin(); it != json.end(); ++it) {
+        const QString key = it.key();
+        const QJsonValue v = it.value();
+        if (key == QLatin1String("latencyMs") || key == QLatin1String("failNext") ||
+            key == QLatin1String("failStatus")) {
+            if (!v.isDouble() || v.toDouble() < 0 || v.toDouble() > 3600000 ||
+                v.toDouble() != double(v.toInt())) {
+                *error = QStringLiteral("%1 must be a whole number from 0 to 3600000").arg(key);
+                return false;
+            }
+            if (key == QLatin1String("latencyMs"))
+                next.latencyMs = v.toInt();
+            else if (key == QLatin1String("failNext"))
+                next.failNext = v.toInt();
+            else
+                next.failStatus = v.toInt();
+        } else if (key == QLatin1String("hang") || key == QLatin1String("truncate") ||
+                   key == QLatin1String("notJson") || key == QLatin1String("noFields")) {
+            if (!v.isBool()) {
+                *error = QStringLiteral("%1 must be true or false").arg(key);
+                return false;
+            }
+            bool &flag = key == QLatin1String("hang")       ? next.hang
+                         : key == QLatin1String("truncate") ? next.truncate
+                         : key == QLatin1String("notJson")  ? next.notJson
+                                                            : next.noFields;
+            flag = v.toBool();
+        } else {
+            *error = QStringLiteral("unknown fault setting %1").arg(key);
+            return false;
+        }
+    }
+    if (!isKnownStatus(next.failStatus) || next.failStatus < 400) {
+        *error = QStringLiteral("failStatus must be an HTTP error status");
+        return false;
+    }
+    *this = next;
+    return true;
+}
+
+const QStringList &DemoFaults::groups()
+{
+    static const QStringList list = {
+        QStringLiteral("directory"), QStringLiteral("auth"),        QStringLiteral("patients"),
+        QStringLiteral("sessions"),  QStringLiteral("storage-get"), QStringLiteral("storage-put"),
+        QStringLiteral("assign"),    QStringLiteral("sync"),        QStringLiteral("reports")};
+    return list;
+}
+
+bool DemoFaults::isKnownStatus(int status)
+{
+    // The responder can only write the status lines it knows.
+    const QMetaEnum codes = QMetaEnum::fromType<QHttpServerResponder::StatusCode>();
+    return codes.valueToKey(status) != nullptr;
+}
+
+bool DemoFaults::parseSpec(const QString &spec, QString *group, Fault *fault, QString *error)
+{
+    const qsizetype colon = spec.indexOf(QLatin1Char(':'));
+    *group = (colon < 0 ? spec : spec.left(colon)).trimmed();
+    if (!groups().contains(*group)) {
+        *error = QStringLiteral("unknown fault group %1 (groups: %2)")
+                     .arg(*group, groups().join(QLatin1String(", ")));
+        return false;
+    }
+    QJsonObject json;
+    const QStringList parts =
+        colon < 0 ? QStringList() : spec.mid(colon + 1).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (const QString &part : parts) {
+        const QString key = part.section(QLatin1Char('='), 0, 0).trimmed();
+        const QString value = part.section(QLatin1Char('='), 1).trimmed();
+        bool ok = true;
+        if (key == QLatin1String("latency"))
+            json.insert(QStringLiteral("latencyMs"), value.toInt(&ok));
+        else if (key == QLatin1String("fail"))
+            json.insert(QStringLiteral("failNext"), value.isEmpty() ? 1 : value.toInt(&ok));
+        else if (key == QLatin1String("status"))
+            json.insert(QStringLiteral("failStatus"), value.toInt(&ok));
+        else if (key == QLatin1String("hang") || key == QLatin1String("truncate") ||
+                 key == QLatin1String("notJson") || key == QLatin1String("noFields"))
+            json.insert(key,
+                        value.isEmpty() || value == QLatin1String("true") || value == QLatin1String("1"));
+        else {
+            *error = QStringLiteral("unknown fault setting %1").arg(key);
+            return false;
+        }
+        if (!ok) {
+            *error = QStringLiteral("%1 needs a number").arg(key);
+            return false;
+        }
+    }
+    return fault->apply(json, error);
+}
+
+void DemoFaults::set(const QString &group, const Fault &fault)
+{
+    if (fault.isEmpty())
+        faults.remove(group);
+    else
+        faults.insert(group, fault);
+}
+
+void DemoFaults::clear(const QString &group)
+{
+    if (group.isEmpty())
+        faults.clear();
+    else
+        faults.remove(group);
+}
+
+DemoFaults::Fault DemoFaults::get(const QString &group) const
+{
+    return faults.value(group);
+}
+
+DemoFaults::Fault DemoFaults::take(const QString &group)
+{
+    auto it = faults.find(group);
+    if (it == faults.end())
+        return {};
+    Fault now = *it;
+    if (it->failNext > 0) {
+        --it->failNext;
+        if (it->isEmpty())
+            faults.erase(it);
+    } else {
+        now.failNext = 0;
+    }
+    return now;
+}
+
+QJsonObject DemoFaults::toJson() const
+{
+    QJsonObject out;
+    for (auto it = faults.begin(); it != faults.end(); ++it)
+        out.insert(it.key(), it->toJson());
+    return out;
+}

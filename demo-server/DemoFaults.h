@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+// Faults injected per endpoint group, for tests of the program's failure
+// handling. Nothing is injected unless asked for.
+class DemoFaults
+{
+public:
+    struct Fault
+    {
+        int latencyMs = 0; // added before the answer
+        int failNext = 0;  // the next N requests answer failStatus
+        int failStatus = 503;
+        bool hang = false;     // never answer
+        bool truncate = false; // announce the whole body, send half, close
+        bool notJson = false;  // a body that is not JSON in place of the JSON one
+        bool noFields = false; // upload targets without "fields"
+
+        bool isEmpty() const;
+        QJsonObject toJson() const;
+        // Merges the keys present in json; false with a reason on bad input.
+        bool apply(const QJsonObject &json, QString *error);
+    };
+
+    // The groups faults are set for: "directory", "auth", "patients",
+    // "sessions", "storage-get", "storage-put", "assign", "sync", "reports".
+    static const QStringList &groups();
+    static bool isKnownStatus(int status);
+    // "GROUP:key=value,key,..." as given on the command line, for example
+    // "storage-get:latency=400" or "assign:fail=2,status=500".
+    static bool parseSpec(const QString &spec, QString *group, Fault *fault, QString *error);
+
+    void set(const QString &group, const Fault &fault);
+    void clear(const QString &group = {});
+    Fault get(const QString &group) const;
+    // The fault that applies to one request of the group; counts down failNext.
+    Fault take(const QString &group);
+    QJsonObject toJson() const;
+
+private:
+    QMap<QString, Fault> faults;
+};

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "demo-server/SampleData.h"
+
+#include <QByteArray>
+#include <QFuture>
+#include <QSize>
+#include <QString>
+
+#include <map>
+
+// The stored objects (documents, images, templates, reports) as files under
+// the data folder. Sample images are made on their first request and kept:
+// full-size images for every sample session would take long to make and much
+// room, while a session that is opened costs a few seconds once.
+class DemoStorage
+{
+public:
+    struct Sizes
+    {
+        QSize clinical;
+        QSize external;
+        QSize dermatoscopic;
+        QSize thumbnail;
+    };
+
+    DemoStorage(QString root, bool small);
+    ~DemoStorage();
+
+    static Sizes sizesFor(bool small);
+    Sizes sizes() const { return sizesFor(small); }
+    bool isSmall() const { return small; }
+    void setSmall(bool s) { small = s; }
+
+    // Object names are relative paths of plain segments ([A-Za-z0-9._-], no
+    // "..", no empty segment).
+    static bool isValidObject(const QString &object);
+    QString filePath(const QString &object) const;
+    QString root() const { return rootDir; }
+
+    bool exists(const QString &object) const;
+    bool canMake(const QString &object) const;
+    QByteArray read(const QString &object) const;
+    bool write(const QString &object, const QByteArray &bytes, QString *error = nullptr);
+    bool remove(const QString &object);
+    // Keeps the current content of an object in a history folder before it is
+    // replaced, so that no uploaded version is lost.
+    void keepHistory(const QString &object);
+
+    // The bytes of an object, read on a worker thread, or made first when it is
+    // a sample image not made yet; an empty result when there is no such
+    // object. Requests for the same object share one job.
+    QFuture<QByteArray> fetch(const QString &object);
+    // Makes every sample image that does not exist yet, using every core.
+    int makeAll(const std::function<void(int done, int total)> &progress = {});
+    void waitForJobs();
+
+    // What a sample image object shows; exposed for the tests of the pictures.
+    struct Recipe
+    {
+        enum Kind
+        {
+            None,
+            Clinical,
+            Dermatoscopic
+        } kind = None;
+        const SampleData::Session *session = nullptr;
+        const SampleData::ClinicalImage *image = nullptr;
+        const SampleData::Dermatoscopic *dermatoscopic = nullptr;
+        QChar variant; // clinical: '\0' plain, 'l', 'm', 's', 'e'; dermatoscopic: 's' thumbnail
+    };
+    static Recipe recipe(const QString &object);
+    static QByteArray make(const Recipe &recipe, const Sizes &sizes);
+    static QStringList sampleImageObjects();
+
+private:
+    QString rootDir;
+    bool small = false;
+    std::map<QString, QFuture<QByteArray>> jobs;
+};

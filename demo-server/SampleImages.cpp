@@ -1,0 +1,321 @@
+#include "demo-server/SampleImages.h"
+
+#include <QBuffer>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QRadialGradient>
+#include <QRandomGenerator>
+#include <QtMath>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// A tile of fine luminance noise for the skin's texture.
+QImage noiseTile(quint32 seed, int side, int alpha)
+{
+    QImage tile(side, side, QImage::Format_ARGB32_Premultiplied);
+    QRandomGenerator rng(seed);
+    for (int y = 0; y < side; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(tile.scanLine(y));
+        for (int x = 0; x < side; ++x) {
+            const int v = int(rng.bounded(256u));
+            const int a = alpha * (64 + int(rng.bounded(192u))) / 255;
+            line[x] = qPremultiply(qRgba(v, v, v, a));
+        }
+    }
+    return tile;
+}
+
+QColor shade(const QColor &c, double factor)
+{
+    return QColor(std::clamp(int(c.red() * factor), 0, 255), std::clamp(int(c.green() * factor), 0, 255),
+                  std::clamp(int(c.blue() * factor), 0, 255));
+}
+
+// Skin over a body silhouette, in body millimetres (the painter maps them to
+// pixels): rounded shading across the body, a few faint freckles and a fine
+// texture.
+void paintSkin(QPainter &p, const QPainterPath &body, const QRectF &area, const QColor &skin, quint32 seed,
+               bool closeUp)
+{
+    p.save();
+    p.setPen(Qt::NoPen);
+    p.setClipPath(body, Qt::IntersectClip);
+    // Shading and freckles follow the whole body, so that neighbouring images
+    // of one position agree where they overlap.
+    const QRectF bounds = body.boundingRect();
+    QLinearGradient across(bounds.left(), 0, bounds.right(), 0);
+    across.setColorAt(0.0, shade(skin, closeUp ? 0.9 : 0.74));
+    across.setColorAt(0.22, shade(skin, 0.97));
+    across.setColorAt(0.5, shade(skin, 1.04));
+    across.setColorAt(0.78, shade(skin, 0.97));
+    across.setColorAt(1.0, shade(skin, closeUp ? 0.88 : 0.72));
+    const QRectF painted = bounds.intersected(area.adjusted(-10, -10, 10, 10));
+    p.fillRect(painted, across);
+    QLinearGradient down(0, bounds.top(), 0, bounds.bottom());
+    down.setColorAt(0, QColor(255, 240, 230, 26));
+    down.setColorAt(1, QColor(40, 20, 10, 34));
+    p.fillRect(painted, down);
+
+    QRandomGenerator rng(seed);
+    for (int i = 0; i < 260; ++i) {
+        const QPointF c(bounds.left() + rng.generateDouble() * bounds.width(),
+                        bounds.top() + rng.generateDouble() * bounds.height());
+        if (!area.adjusted(-5, -5, 5, 5).contains(c))
+            continue;
+        const double r = 0.25 + rng.generateDouble() * 0.45;
+        QColor freckle = shade(skin, 0.72);
+        freckle.setAlpha(40 + int(rng.bounded(40u)));
+        p.setBrush(freckle);
+        p.drawEllipse(c, r, r * 0.85);
+    }
+    p.restore();
+}
+
+void paintLesion(QPainter &p, const QPolygonF &outline, const QPointF &centre, double radius,
+                 const QColor &core, const QColor &rim, quint32 seed)
+{
+    p.save();
+    p.setPen(Qt::NoPen);
+    // A faint halo of darker skin around the lesion.
+    QRadialGradient halo(centre, radius * 1.45);
+    QColor haloColour = rim;
+    haloColour.setAlpha(70);
+    halo.setColorAt(0.55, haloColour);
+    haloColour.setAlpha(0);
+    halo.setColorAt(1.0, haloColour);
+    p.setBrush(halo);
+    p.drawEllipse(centre, radius * 1.45, radius * 1.45);
+
+    QRadialGradient body(centre, radius * 1.05);
+    body.setColorAt(0.0, core);
+    body.setColorAt(0.55,
+                    QColor::fromRgb((core.red() * 2 + rim.red()) / 3, (core.green() * 2 + rim.green()) / 3,
+                                    (core.blue() * 2 + rim.blue()) / 3));
+    body.setColorAt(1.0, rim);
+    p.setBrush(body);
+    p.drawPolygon(outline);
+
+    // Darker clods inside larger lesions.
+    QRandomGenerator rng(seed);
+    const int dots = radius > 2.0 ? 6 + int(radius * 2) : 0;
+    QColor dot = core.darker(150);
+    dot.setAlpha(150);
+    p.setBrush(dot);
+    for (int i = 0; i < dots; ++i) {
+        const double a = rng.generateDouble() * 2 * M_PI;
+        const double d = std::sqrt(rng.generateDouble()) * radius * 0.6;
+        const double r = radius * (0.05 + rng.generateDouble() * 0.07);
+        p.drawEllipse(centre + QPointF(std::cos(a), std::sin(a)) * d, r, r);
+    }
+    p.restore();
+}
+
+void paintTexture(QPainter &p, const QRect &pixels, quint32 seed, double scale)
+{
+    const QImage tile = noiseTile(seed, 256, 38);
+    QBrush brush(tile);
+    QTransform t;
+    t.scale(scale, scale);
+    brush.setTransform(t);
+    p.save();
+    p.resetTransform();
+    p.setCompositionMode(QPainter::CompositionMode_SoftLight);
+    p.fillRect(pixels, brush);
+    p.restore();
+}
+
+} // namespace
+
+QImage SampleImages::clinical(const SampleData::Session &session, const SampleData::ClinicalImage &image,
+                              const QSize &size)
+{
+    QImage out(size, QImage::Format_RGB32);
+    QPainter p(&out);
+    p.setRenderHint(QPainter::Antialiasing);
+
+    const QRect pixels(QPoint(0, 0), size);
+    QLinearGradient backdrop(0, 0, 0, size.height());
+    backdrop.setColorAt(0, QColor(44, 47, 54));
+    backdrop.setColorAt(1, QColor(24, 25, 29));
+    p.fillRect(pixels, backdrop);
+
+    // Body millimetres to pixels of this image.
+    double s;
+    QTransform toPixels;
+    if (image.external) {
+        s = SampleData::externalWidth / image.window.width();
+        const double k = double(size.width()) / SampleData::externalWidth;
+        toPixels = QTransform(s * k, 0, 0, s * k, -image.window.left() * s * k, -image.window.top() * s * k);
+    } else {
+        s = SampleData::clipWidth / image.window.width();
+        const double k = double(size.width()) / SampleData::clinicalWidth;
+        toPixels = QTransform(s * k, 0, 0, s * k, (SampleData::clipLeft - image.window.left() * s) * k,
+                              -image.window.top() * s * k);
+    }
+    p.setTransform(toPixels);
+    const QRectF area = toPixels.inverted().mapRect(QRectF(pixels));
+    const auto canvas = session.canvas.find(image.position);
+    const QSizeF canvasSize = canvas == session.canvas.end() ? QSizeF(900, 1000) : canvas->second;
+    const QPainterPath body = SampleData::silhouette(image.position, canvasSize);
+    paintSkin(p, body, area, session.skin, session.seed * 31u + quint32(image.position + 7), image.external);
+    for (const SampleData::LesionPaint &lesion : session.lesions) {
+        if (lesion.position != image.position)
+            continue;
+        if (!area.adjusted(-20, -20, 20, 20).contains(lesion.centre))
+            continue;
+        paintLesion(p, lesion.outline, lesion.centre, lesion.radius, lesion.core, lesion.rim, lesion.seed);
+    }
+    paintTexture(p, pixels, session.seed ^ qHash(image.name), std::max(1.0, size.width() / 1400.0));
+    p.end();
+    return out;
+}
+
+QImage SampleImages::dermatoscopic(const SampleData::Dermatoscopic &item, const QSize &size)
+{
+    QImage out(size, QImage::Format_RGB32);
+    out.fill(Qt::black);
+    QPainter p(&out);
+    p.setRenderHint(QPainter::Antialiasing);
+    const double k = double(size.width()) / SampleData::dermatoscopicWidth;
+    p.scale(k, size.height() / double(SampleData::dermatoscopicHeight));
+
+    const QRectF full(0, 0, SampleData::dermatoscopicWidth, SampleData::dermatoscopicHeight);
+    const QPointF middle = full.center();
+    const double fieldRadius = SampleData::dermatoscopicHeight * 0.62;
+    QPainterPath field;
+    field.addEllipse(middle, fieldRadius, fieldRadius);
+    p.setClipPath(field);
+    const QColor skin = QColor::fromHsv(item.rim.hsvHue(), std::max(40, item.rim.hsvSaturation() / 3),
+                                        std::min(235, item.rim.value() + 60));
+    QRadialGradient light(middle, fieldRadius);
+    light.setColorAt(0, skin.lighter(108));
+    light.setColorAt(0.8, skin);
+    light.setColorAt(1, skin.darker(160));
+    p.fillRect(full, light);
+
+    // The lesion's outline as the document gives it, with a pigment network
+    // and dots inside.
+    const QPointF centre = item.contour.boundingRect().center();
+    const double radius =
+        std::max(item.contour.boundingRect().width(), item.contour.boundingRect().height()) / 2;
+    QRadialGradient pigment(centre, radius * 1.05);
+    pigment.setColorAt(0, item.core.darker(115));
+    pigment.setColorAt(0.6, item.core);
+    pigment.setColorAt(1, item.rim);
+    p.setPen(Qt::NoPen);
+    p.setBrush(pigment);
+    p.drawPolygon(item.contour);
+
+    QPainterPath inside;
+    inside.addPolygon(item.contour);
+    p.save();
+    p.setClipPath(inside, Qt::IntersectClip);
+    QRandomGenerator rng(item.seed);
+    QColor net = item.core.darker(170);
+    net.setAlpha(120);
+    p.setPen(QPen(net, 7));
+    const double pitch = 38;
+    const QRectF box = item.contour.boundingRect();
+    for (double y = box.top(); y < box.bottom(); y += pitch) {
+        QPolygonF line;
+        for (double x = box.left(); x <= box.right(); x += pitch / 2)
+            line << QPointF(x, y + (rng.generateDouble() - 0.5) * 14);
+        p.drawPolyline(line);
+    }
+    for (double x = box.left(); x < box.right(); x += pitch) {
+        QPolygonF line;
+        for (double y = box.top(); y <= box.bottom(); y += pitch / 2)
+            line << QPointF(x + (rng.generateDouble() - 0.5) * 14, y);
+        p.drawPolyline(line);
+    }
+    p.setPen(Qt::NoPen);
+    QColor dot = item.core.darker(220);
+    dot.setAlpha(190);
+    p.setBrush(dot);
+    for (int i = 0; i < 40; ++i) {
+        const double a = rng.generateDouble() * 2 * M_PI;
+        const double d = std::sqrt(rng.generateDouble()) * radius * 0.8;
+        const double r = 6 + rng.generateDouble() * 14;
+        p.drawEllipse(centre + QPointF(std::cos(a), std::sin(a)) * d, r, r);
+    }
+    p.restore();
+    p.setClipping(false);
+    p.resetTransform();
+    paintTexture(p, out.rect(), item.seed ^ 0xA5A5u, std::max(1.0, size.width() / 900.0));
+    p.end();
+    return out;
+}
+
+QImage SampleImages::phoneCapture(const QString &name, const QString &type, quint32 seed, const QColor &skin,
+                                  const QSize &size)
+{
+    QRandomGenerator rng(seed);
+    if (type == QLatin1String("D")) {
+        SampleData::Dermatoscopic item;
+        item.seed = rng.generate();
+        item.core = QColor::fromHsv(14 + int(rng.bounded(12u)), 170 + int(rng.bounded(40u)),
+                                    60 + int(rng.bounded(40u)));
+        item.rim = QColor::fromHsv(item.core.hsvHue(), item.core.hsvSaturation() * 3 / 5,
+                                   std::min(255, item.core.value() + 70));
+        const QPointF centre(SampleData::dermatoscopicWidth / 2.0, SampleData::dermatoscopicHeight / 2.0);
+        const double r = 260 + rng.generateDouble() * 300;
+        for (int i = 0; i < 20; ++i) {
+            const double t = 2 * M_PI * i / 20;
+            const double rr = r * (1 + 0.1 * std::cos(3 * t + rng.generateDouble()));
+            item.contour << centre + QPointF(std::cos(t) * rr, std::sin(t) * rr * 0.85);
+        }
+        QImage image = dermatoscopic(item, size);
+        QPainter p(&image);
+        p.setPen(QColor(255, 255, 255, 200));
+        QFont font = p.font();
+        font.setPixelSize(std::max(10, size.height() / 30));
+        p.setFont(font);
+        p.drawText(image.rect().adjusted(size.width() / 40, 0, 0, -size.height() / 40),
+                   Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("phone capture %1").arg(name));
+        return image;
+    }
+
+    SampleData::Session session;
+    session.skin = skin;
+    session.seed = seed;
+    session.canvas[-1] = QSizeF(600, 300);
+    SampleData::ClinicalImage image;
+    image.name = name;
+    image.position = -1;
+    image.external = true;
+    image.window = QRectF(100, 60, 160, 120);
+    SampleData::LesionPaint lesion;
+    lesion.position = -1;
+    lesion.centre = QPointF(180, 120);
+    lesion.radius = 2.5 + rng.generateDouble() * 2;
+    for (int i = 0; i < 20; ++i) {
+        const double t = 2 * M_PI * i / 20;
+        const double rr = lesion.radius * (1 + 0.1 * std::cos(3 * t));
+        lesion.outline << lesion.centre + QPointF(std::cos(t) * rr, std::sin(t) * rr * 0.8);
+    }
+    lesion.core = QColor::fromHsv(18, 190, 70);
+    lesion.rim = QColor::fromHsv(18, 120, 140);
+    lesion.seed = rng.generate();
+    session.lesions.push_back(lesion);
+    QImage picture = clinical(session, image, size);
+    QPainter p(&picture);
+    p.setPen(QColor(255, 255, 255, 200));
+    QFont font = p.font();
+    font.setPixelSize(std::max(10, size.height() / 30));
+    p.setFont(font);
+    p.drawText(picture.rect().adjusted(size.width() / 40, 0, 0, -size.height() / 40),
+               Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("phone capture %1").arg(name));
+    return picture;
+}
+
+QByteArray SampleImages::jpeg(const QImage &image, int quality)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG", quality);
+    return bytes;
+}

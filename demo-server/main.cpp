@@ -1,0 +1,154 @@
+// demo-server: the stand-in clinical server with sample examinations.
+//
+//   demo-server [--data DIR] [--port N] [--small] [--reset] [--phone auto|manual] ...
+//   demo-server totp USER        prints the current authenticator code of USER
+//   demo-server generate ...     makes the sample data and every picture, then exits
+
+#include "demo-server/DemoServer.h"
+
+#include <QCommandLineParser>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+
+#include <cstdio>
+
+namespace {
+
+int fail(const QString &message)
+{
+    std::fprintf(stderr, "demo-server: %s\n", qPrintable(message));
+    return 2;
+}
+
+qint64 folderSize(const QString &path)
+{
+    qint64 total = 0;
+    QDirIterator it(path, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        total += it.fileInfo().size();
+    }
+    return total;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // The pictures are painted without a window system.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("demo-server"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Stand-in clinical server (directory, API, storage, paired phone) with sample examinations.\n"
+        "Commands: (none) serve; \"totp USER\" print an authenticator code; "
+        "\"generate\" make the data and every picture, then exit."));
+    parser.addHelpOption();
+    const QCommandLineOption data(
+        QStringLiteral("data"), QStringLiteral("Data folder (default %1).").arg(DemoServer::defaultDataDir()),
+        QStringLiteral("DIR"));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Port on 127.0.0.1 (default 8443, 0 = any free one)."),
+                                  QStringLiteral("N"), QStringLiteral("8443"));
+    const QCommandLineOption small(QStringLiteral("small"),
+                                   QStringLiteral("Small pictures, for fast tests (when the data is made)."));
+    const QCommandLineOption reset(QStringLiteral("reset"), QStringLiteral("Start from fresh sample data."));
+    const QCommandLineOption phone(QStringLiteral("phone"),
+                                   QStringLiteral("Simulated phone: auto or manual (default manual)."),
+                                   QStringLiteral("MODE"), QStringLiteral("manual"));
+    const QCommandLineOption joinDelay(QStringLiteral("phone-join-delay"),
+                                       QStringLiteral("Milliseconds before the auto phone joins (1500)."),
+                                       QStringLiteral("MS"), QStringLiteral("1500"));
+    const QCommandLineOption captureDelay(
+        QStringLiteral("phone-delay"),
+        QStringLiteral("Milliseconds the auto phone takes per picture (2500)."), QStringLiteral("MS"),
+        QStringLiteral("2500"));
+    const QCommandLineOption tokenLifetime(
+        QStringLiteral("token-lifetime"),
+        QStringLiteral("Idle seconds before a session token expires (14400)."), QStringLiteral("S"),
+        QStringLiteral("14400"));
+    const QCommandLineOption urlLifetime(QStringLiteral("url-lifetime"),
+                                         QStringLiteral("Seconds a presigned storage URL is valid (3600)."),
+                                         QStringLiteral("S"), QStringLiteral("3600"));
+    const QCommandLineOption faultOption(
+        QStringLiteral("fault"),
+        QStringLiteral("Inject a fault, GROUP:key=value,... (repeatable); keys latency, fail, status, "
+                       "hang, truncate, notJson, noFields."),
+        QStringLiteral("SPEC"));
+    const QCommandLineOption pregenerate(QStringLiteral("pregenerate"),
+                                         QStringLiteral("Make every picture before serving."));
+    const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No request log."));
+    parser.addOptions({data, port, small, reset, phone, joinDelay, captureDelay, tokenLifetime, urlLifetime,
+                       faultOption, pregenerate, quiet});
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("totp USER | generate"),
+                                 QStringLiteral("[command]"));
+    parser.process(app);
+
+    const QStringList args = parser.positionalArguments();
+    if (!args.isEmpty() && args.first() == QLatin1String("totp")) {
+        if (args.size() != 2)
+            return fail(QStringLiteral("usage: demo-server totp USER"));
+        const QString code = DemoServer::totpCode(args[1]);
+        if (code.isEmpty())
+            return fail(
+                QStringLiteral("%1 has no authenticator (accounts with one: doctor.totp, doctor.flows)")
+                    .arg(args[1]));
+        std::fprintf(stdout, "%s\n", qPrintable(code));
+        return 0;
+    }
+    const bool generateOnly = !args.isEmpty() && args.first() == QLatin1String("generate");
+    if (!args.isEmpty() && !generateOnly)
+        return fail(QStringLiteral("unknown command %1").arg(args.first()));
+
+    DemoServer::Options options;
+    options.dataDir = parser.value(data);
+    bool ok = true;
+    options.port = quint16(parser.value(port).toUInt(&ok));
+    if (!ok)
+        return fail(QStringLiteral("--port needs a number"));
+    options.small = parser.isSet(small);
+    options.reset = parser.isSet(reset);
+    options.phone = parser.value(phone);
+    options.phoneJoinDelayMs = parser.value(joinDelay).toInt();
+    options.phoneCaptureDelayMs = parser.value(captureDelay).toInt();
+    options.tokenLifetimeSeconds = parser.value(tokenLifetime).toInt();
+    options.urlLifetimeSeconds = parser.value(urlLifetime).toInt();
+    options.logRequests = !parser.isSet(quiet);
+    if (options.tokenLifetimeSeconds <= 0 || options.urlLifetimeSeconds <= 0)
+        return fail(QStringLiteral("lifetimes must be positive"));
+    for (const QString &spec : parser.values(faultOption)) {
+        QString group, why;
+        DemoFaults::Fault fault = options.faults.value(group);
+        if (!DemoFaults::parseSpec(spec, &group, &fault, &why))
+            return fail(why);
+        options.faults.insert(group, fault);
+    }
+    if (generateOnly)
+        options.port = 0;
+
+    QElapsedTimer timer;
+    timer.start();
+    DemoServer server(options);
+    if (!server.start())
+        return fail(server.errorString());
+    const qint64 dataMs = timer.elapsed();
+    const QString folder = options.dataDir.isEmpty() ? DemoServer::defaultDataDir() : options.dataDir;
+    if (generateOnly || parser.isSet(pregenerate)) {
+        timer.restart();
+        const int made = server.makeAllImages();
+        std::fprintf(stdout,
+                     "demo-server: data ready in %lld ms; %d pictures made in %lld ms; data folder %.1f MB\n",
+                     dataMs, made, timer.elapsed(), folderSize(folder) / 1048576.0);
+        std::fflush(stdout);
+        if (generateOnly)
+            return 0;
+    }
+    std::fprintf(stdout, "demo-server: listening on %s (server name \"demo\", data %s, phone %s)\n",
+                 qPrintable(server.baseUrl()), qPrintable(folder), qPrintable(options.phone));
+    std::fflush(stdout);
+    return app.exec();
+}
