@@ -1,5 +1,7 @@
 #include "server/ServerVisualizer.h"
 
+#include "server/ServerReplies.h"
+
 #include <QAuthenticator>
 #include <QJsonArray>
 #include <QJsonValue>
@@ -21,7 +23,6 @@ constexpr int kPermissionsRetries = 3;
 constexpr int kPermissionsRetryMilliseconds = 1000;
 constexpr int kSyncRetries = 10;
 constexpr int kSyncRetryMilliseconds = 1000;
-constexpr int kRegistrationMessageLimit = 200;
 
 // Trace lines go to standard output. They never carry tokens, codes,
 // passwords, storage signatures or patient names.
@@ -50,11 +51,6 @@ QJsonDocument parse(const QByteArray &body)
     return QJsonDocument::fromJson(body);
 }
 
-QJsonObject parseObject(const QByteArray &body)
-{
-    return parse(body).object();
-}
-
 QByteArray jsonBody(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
@@ -65,41 +61,19 @@ int httpStatus(QNetworkReply *reply)
     return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
-bool isSuccess(int status)
+// The status of a login step's answer, or 0 when the transfer itself failed:
+// a status line followed by a cut-off body is no answer to act on.
+int answeredStatus(QNetworkReply *reply)
 {
-    return status >= 200 && status <= 299;
+    const int error = reply->error();
+    const bool transportFailed = (error >= 1 && error <= 199) || error == QNetworkReply::ProtocolFailure;
+    return transportFailed ? 0 : httpStatus(reply);
 }
 
 QString errorName(QNetworkReply::NetworkError error)
 {
     const char *key = QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(error);
     return key ? QString::fromLatin1(key) : QString::number(int(error));
-}
-
-// Decimal text of a JSON number holding an id; other values give an empty text.
-QString idText(const QJsonValue &value)
-{
-    if (value.isDouble()) {
-        const double number = value.toDouble();
-        if (number == double(qint64(number)))
-            return QString::number(qint64(number));
-        return {};
-    }
-    if (value.isString())
-        return value.toString();
-    return {};
-}
-
-// An https URL with a host, without a trailing slash; empty when unusable.
-QString httpsBase(const QString &text)
-{
-    QString base = text.trimmed();
-    while (base.endsWith(QLatin1Char('/')))
-        base.chop(1);
-    const QUrl url(base, QUrl::StrictMode);
-    if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty())
-        return {};
-    return base;
 }
 
 } // namespace
@@ -143,7 +117,8 @@ QStringList ServerVisualizer::applyConfiguration(const QJsonObject &configuratio
 
     const QJsonValue directory = configuration.value(QStringLiteral("directory"));
     if (!directory.isUndefined()) {
-        const QString base = directory.isString() ? httpsBase(directory.toString()) : QString();
+        const QString base =
+            directory.isString() ? ServerReplies::httpsBase(directory.toString()) : QString();
         if (base.isEmpty())
             problems << tr("The configuration value \"directory\" is not an https URL; the default "
                            "directory server is used.");
@@ -384,15 +359,8 @@ void ServerVisualizer::handleFailure(QNetworkReply *reply)
     const QByteArray body = reply->readAll();
 
     if (server == kEc2 && operation == QLatin1String("registerPatient")) {
-        // The server's short refusal text is shown to the user; an empty or long
-        // body (an error page) is replaced by a plain message so that the
-        // failure is never silent.
-        if (!body.trimmed().isEmpty() && body.size() < kRegistrationMessageLimit)
-            emit registeredPatientIncorrectly(QString::fromUtf8(body));
-        else if (status)
-            emit registeredPatientIncorrectly(tr("Unexpected answer from the server (HTTP %1)").arg(status));
-        else
-            emit registeredPatientIncorrectly(tr("Server not reachable"));
+        // Never silent: an empty or long body (an error page) gives a plain message.
+        emit registeredPatientIncorrectly(ServerReplies::registrationRefusal(status, body, reply->error()));
     } else if (server == kS3 && operation == QLatin1String("post")) {
         emit abortPostS3();
     } else if (server == kEc2 && operation == QLatin1String("checkPermissions")) {
@@ -450,9 +418,8 @@ void ServerVisualizer::replyEndpoint(QNetworkReply *reply)
 {
     const QByteArray body = reply->readAll();
     trace(QString::fromUtf8(body));
-    const QJsonValue endpoint = parseObject(body).value(QStringLiteral("endpoint"));
-    // Only an https base URL can receive the user's password and token.
-    const QString base = endpoint.isString() ? httpsBase(endpoint.toString()) : QString();
+    // Only an https base URL may receive the user's password and token.
+    const QString base = ServerReplies::endpoint(body);
     if (base.isEmpty()) {
         emit incorrectServerName();
         return;
@@ -482,115 +449,64 @@ void ServerVisualizer::verifyMailCode(QString code)
          jsonBody({{QStringLiteral("code"), code}}), kEc2, QStringLiteral("codeConfirm"), {}, NoConnection);
 }
 
-// Every login step that cannot go on ends with a message, so that the dialog
-// offers its login button again.
-void ServerVisualizer::loginFailed(QNetworkReply *reply, int status)
-{
-    if (status)
-        emit loginIncorrect(tr("Unexpected answer from the server (HTTP %1)").arg(status));
-    else if (reply->error() == QNetworkReply::SslHandshakeFailedError)
-        emit loginIncorrect(tr("Secure connection to the server failed"));
-    else
-        emit loginIncorrect(tr("Server not reachable"));
-}
-
 void ServerVisualizer::replyLogin(QNetworkReply *reply)
 {
     trace(QStringLiteral("---------------------DINS: -------------------------"));
-    const int status = httpStatus(reply);
-    const QJsonObject body = parseObject(reply->readAll());
-    const QJsonValue token =
-        body.value(QStringLiteral("meta")).toObject().value(QStringLiteral("session_token"));
-
-    if (status == 401) {
-        if (token.isString())
-            sessionToken = token.toString();
-        const QJsonArray flows =
-            body.value(QStringLiteral("data")).toObject().value(QStringLiteral("flows")).toArray();
-        for (const QJsonValue &entry : flows) {
-            const QJsonObject flow = entry.toObject();
-            const QString id = flow.value(QStringLiteral("id")).toString();
-            if (id == QLatin1String("login_by_code") && flow.value(QStringLiteral("is_pending")).toBool()) {
-                emit mailCodeNeeded();
-                return;
-            }
-            if (id == QLatin1String("mfa_authenticate")) {
-                emit totpNeeded();
-                return;
-            }
-        }
-        loginFailed(reply, status);
-        return;
-    }
-
-    if (!isSuccess(status)) {
+    const int status = answeredStatus(reply);
+    if (status != 401 && (status < 200 || status > 299))
         trace(QStringLiteral("Error en login: ") + QString::number(status));
-        const QJsonArray errors = body.value(QStringLiteral("errors")).toArray();
-        const QJsonObject error = errors.isEmpty() ? QJsonObject() : errors.first().toObject();
-        const QJsonValue message = error.value(QStringLiteral("message"));
-        if (message.isString()) {
-            if (error.value(QStringLiteral("code")).toString() == QLatin1String("username_password_mismatch"))
-                emit usernamePasswordIncorrect(message.toString());
-            else
-                emit loginIncorrect(message.toString());
-            return;
-        }
-        loginFailed(reply, status);
-        return;
-    }
-
-    trace(QStringLiteral("Login completat amb exit."));
-    // An account without a second factor gets its token right here.
-    if (token.isString())
-        sessionToken = token.toString();
-    inactivityTimer.start();
-    emit loginCorrect();
+    else if (status != 401)
+        trace(QStringLiteral("Login completat amb exit."));
+    finishLoginStep(ServerReplies::loginReply(status, reply->readAll(), reply->error()), true);
 }
 
 void ServerVisualizer::replySecondFactor(QNetworkReply *reply)
 {
     const bool mfa = reply->property("operation").toString() == QLatin1String("mfa");
-    const int status = httpStatus(reply);
-    if (!isSuccess(status))
+    const int status = answeredStatus(reply);
+    if (status < 200 || status > 299)
         trace(
             (mfa ? QStringLiteral("Error en 2FA: ") : QStringLiteral("Error en la confirmacio del codi: ")) +
             QString::number(status));
     else
         trace(mfa ? QStringLiteral("2FA autenticacio completada.")
                   : QStringLiteral("Confirmacio del codi completada."));
+    finishLoginStep(ServerReplies::secondFactorReply(status, reply->readAll(), reply->error()), mfa);
+}
 
-    const QJsonObject body = parseObject(reply->readAll());
-    if (body.contains(QStringLiteral("meta"))) {
-        const QJsonValue token =
-            body.value(QStringLiteral("meta")).toObject().value(QStringLiteral("session_token"));
-        if (token.isString())
-            sessionToken = token.toString();
-        if (isSuccess(status)) {
-            inactivityTimer.start();
-            emit loginCorrect();
-            return;
-        }
+// Every login step ends with exactly one signal, so that the dialog always
+// knows what to show and never waits with its buttons disabled.
+void ServerVisualizer::finishLoginStep(const ServerReplies::LoginStep &step, bool authenticatorCode)
+{
+    using Step = ServerReplies::LoginStep;
+    if (!step.token.isEmpty())
+        sessionToken = step.token;
+    if (!step.errorCode.isEmpty())
+        trace(QStringLiteral("ERROR CODE: ") + step.errorCode);
+    switch (step.outcome) {
+    case Step::Correct:
+        inactivityTimer.start();
+        emit loginCorrect();
+        break;
+    case Step::TotpNeeded:
+        emit totpNeeded();
+        break;
+    case Step::MailCodeNeeded:
+        emit mailCodeNeeded();
+        break;
+    case Step::UsernamePasswordIncorrect:
+        emit usernamePasswordIncorrect(step.message);
+        break;
+    case Step::CodeIncorrect:
+        if (authenticatorCode)
+            emit codeTOTPincorrect(step.message);
+        else
+            emit codeMailIncorrect(step.message);
+        break;
+    case Step::Incorrect:
+        emit loginIncorrect(step.message);
+        break;
     }
-
-    const QJsonArray errors = body.value(QStringLiteral("errors")).toArray();
-    if (!errors.isEmpty()) {
-        const QJsonObject error = errors.first().toObject();
-        const QString code = error.value(QStringLiteral("code")).toString();
-        trace(QStringLiteral("ERROR CODE: ") + code);
-        const QJsonValue message = error.value(QStringLiteral("message"));
-        if (message.isString()) {
-            if (code == QLatin1String("incorrect_code")) {
-                if (mfa)
-                    emit codeTOTPincorrect(message.toString());
-                else
-                    emit codeMailIncorrect(message.toString());
-            } else {
-                emit loginIncorrect(message.toString());
-            }
-            return;
-        }
-    }
-    loginFailed(reply, status);
 }
 
 // --- patients and permissions ----------------------------------------------------------
@@ -609,19 +525,14 @@ void ServerVisualizer::sendPermissionsRequest()
 
 void ServerVisualizer::replyPermissions(QNetworkReply *reply)
 {
-    const QJsonDocument document = parse(reply->readAll());
-    if (!document.isObject()) {
+    const std::optional<ServerReplies::Permissions> me = ServerReplies::permissions(reply->readAll());
+    if (!me) {
         permissionsAnswerUnusable();
         return;
     }
     permissionsRetries = 0;
-    const QJsonObject me = document.object();
-    const QJsonValue doctor = me.value(QStringLiteral("isDoctor"));
-    const QJsonValue admin = me.value(QStringLiteral("isPatientAdmin"));
-    const QJsonValue name = me.value(QStringLiteral("name"));
     // An account with neither role is answered once; the caller tells the user.
-    emit userPermissions(doctor.isBool() && doctor.toBool(), admin.isBool() && admin.toBool(),
-                         name.isString() ? name.toString() : QString());
+    emit userPermissions(me->isDoctor, me->isPatientAdmin, me->name);
 }
 
 void ServerVisualizer::permissionsAnswerUnusable()
@@ -659,22 +570,12 @@ void ServerVisualizer::listPatientsSearch(QString text)
 void ServerVisualizer::replyPatients(QNetworkReply *reply)
 {
     patients.clear();
-    const QJsonValue results = parseObject(reply->readAll()).value(QStringLiteral("results"));
-    if (!results.isArray())
-        return;
-    bool inserted = false;
-    for (const QJsonValue &entry : results.toArray()) {
-        if (!entry.isObject())
-            continue;
-        Patient patient = Patient::fromJson(entry.toObject());
-        if (patients.count(patient.patientID))
-            continue;
-        const QString id = QString::fromStdString(patient.patientID);
-        patients.emplace(patient.patientID, std::move(patient));
-        inserted = true;
-        trace(QStringLiteral("Inserted: ") + id);
+    for (Patient &patient : ServerReplies::patientList(reply->readAll())) {
+        trace(QStringLiteral("Inserted: ") + QString::fromStdString(patient.patientID));
+        const std::string key = patient.patientID;
+        patients.emplace(key, std::move(patient));
     }
-    if (inserted)
+    if (!patients.empty())
         emit newPatients(patients);
 }
 
@@ -706,35 +607,16 @@ void ServerVisualizer::replySessionList(QNetworkReply *reply)
     const QByteArray body = reply->readAll();
     // The body lists presigned URLs: only its size is traced.
     trace(QStringLiteral("data: ") + QString::number(body.size()) + QStringLiteral(" bytes"));
-    const QJsonObject list = parseObject(body);
-    const QJsonValue sessions = list.value(QStringLiteral("sessions_patient"));
-    if (!list.contains(QStringLiteral("patientID")) || !sessions.isArray())
-        return;
-    const QString patientID = idText(list.value(QStringLiteral("patientID")));
-
     // Only documents that are really requested are counted, so that the caller
-    // waiting for nJson documents is not left waiting for one never asked for.
-    std::vector<std::pair<QUrl, ExtraTags>> requests;
-    for (const QJsonValue &entry : sessions.toArray()) {
-        const QJsonObject session = entry.toObject();
-        const QJsonValue pk = session.value(QStringLiteral("pk"));
-        const QJsonValue url = session.value(QStringLiteral("jsonUrl"));
-        const QJsonValue date = session.value(QStringLiteral("date"));
-        const QUrl documentUrl(url.toString());
-        if (!pk.isDouble() || !date.isString() || !url.isString() || !documentUrl.isValid() ||
-            documentUrl.isRelative())
-            continue;
-        requests.push_back({documentUrl,
-                            {{QStringLiteral("patientID"), patientID},
-                             {QStringLiteral("sessionID"), idText(pk)},
-                             {QStringLiteral("nJson"), QString()},
-                             {QStringLiteral("date"), date.toString()}}});
-    }
-    const QString count = QString::number(requests.size());
-    for (auto &[url, tags] : requests) {
-        tags[2].second = count;
-        getRequest(url, kS3, QStringLiteral("getSessionJson"), tags);
-    }
+    // waiting for nJson documents never waits for one that was not asked for.
+    const std::vector<ServerReplies::SessionDocument> documents = ServerReplies::sessionList(body);
+    const QString count = QString::number(documents.size());
+    for (const ServerReplies::SessionDocument &document : documents)
+        getRequest(document.url, kS3, QStringLiteral("getSessionJson"),
+                   {{QStringLiteral("patientID"), document.patientID},
+                    {QStringLiteral("sessionID"), document.sessionID},
+                    {QStringLiteral("nJson"), count},
+                    {QStringLiteral("date"), document.date}});
 }
 
 void ServerVisualizer::replySessionJson(QNetworkReply *reply)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/Patient.h"
+#include "server/ServerReplies.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -205,9 +206,9 @@ private:
     void replyReportTemplate(QNetworkReply *reply);
     void replyReportUploaded(QNetworkReply *reply);
 
+    void finishLoginStep(const ServerReplies::LoginStep &step, bool authenticatorCode);
     void sendPermissionsRequest();
     void permissionsAnswerUnusable();
-    void loginFailed(QNetworkReply *reply, int status);
 
     QNetworkAccessManager *manager = nullptr;
     QString baseUrl;
