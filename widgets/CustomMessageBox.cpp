@@ -1,12 +1,15 @@
 #include "widgets/CustomMessageBox.h"
 
 #include <QHBoxLayout>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -58,6 +61,14 @@ CustomMessageBox::CustomMessageBox(const QString &message, const QString &title,
     messageLabel->setWordWrap(true);
     messageLabel->setAlignment(Qt::AlignCenter);
     messageLabel->setStyleSheet(QStringLiteral("color: white; font-size:18px; padding:8px;"));
+    // Wide enough for its longest line, so short messages never wrap; very
+    // long lines still wrap instead of stretching the box across the screen.
+    messageLabel->ensurePolished();
+    int longestLine = 0;
+    const QFontMetrics metrics(messageLabel->font());
+    for (const QString &line : message.split(QLatin1Char('\n')))
+        longestLine = std::max(longestLine, metrics.horizontalAdvance(line));
+    messageLabel->setMinimumWidth(std::min(longestLine + 2 * 8 + 4, 640));
     mainLayout->addWidget(messageLabel, 0, Qt::AlignCenter);
 
     auto *buttonRow = new QHBoxLayout();

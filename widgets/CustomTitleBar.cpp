@@ -24,6 +24,9 @@ QPushButton *makeWindowButton(const QString &iconPath, const QString &objectName
 
 CustomTitleBar::CustomTitleBar(const QString &title, QWidget *parent) : QWidget(parent)
 {
+    // Lets the application style sheet give the bar a background.
+    setAttribute(Qt::WA_StyledBackground, true);
+
     iconLabel = new QLabel(this);
     iconLabel->setPixmap(QPixmap(QStringLiteral(":/icon/AppIconSVG"))
                              .scaled(QSize(16, 16), Qt::KeepAspectRatio, Qt::SmoothTransformation));

@@ -1,0 +1,438 @@
+#include "app/kelvarisVisualizer.h"
+
+#include "app/ScreenMetrics.h"
+#include "widgets/CustomHoverButton.h"
+#include "widgets/CustomMessageBox.h"
+#include "widgets/CustomTitleBar.h"
+#include "widgets/IconHelpers.h"
+#include "widgets/MyProxyStyle.h"
+#include "widgets/QtNotificationWidget.h"
+
+#include <QApplication>
+#include <QGridLayout>
+#include <QImage>
+#include <QMovie>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QSvgRenderer>
+#include <QWindow>
+
+#include <iostream>
+
+namespace {
+
+const QColor kWindowColour(28, 28, 30);
+
+QPixmap renderSvg(QSvgRenderer &renderer, const QSize &size)
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    renderer.render(&painter);
+    painter.end();
+    return QPixmap::fromImage(image);
+}
+
+QPixmap renderSvgFile(const QString &path, const QSize &size)
+{
+    QSvgRenderer renderer(path);
+    return renderSvg(renderer, size);
+}
+
+} // namespace
+
+kelvarisVisualizer::kelvarisVisualizer(QWidget *parent) : QMainWindow(parent)
+{
+    // 1. Frameless, with our own title bar.
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+    setMenuWidget(new CustomTitleBar(tr("Tessaline Solutions - Sovindel"), this));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, kWindowColour);
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    // 2. Screen changes are debounced: icons are re-rendered once per move.
+    screenTimer = new QTimer(this);
+    screenTimer->setSingleShot(true);
+    connect(screenTimer, &QTimer::timeout, this, &kelvarisVisualizer::onScreenChangedTimeout);
+
+    // 3. The form; the top bar waits for the user's permissions.
+    searchStyleClosed = QStringLiteral(
+        "QLineEdit#searchLineEdit{border: 1px solid rgb(255,218,195);border-radius: 18px;background-color: "
+        "rgb(33, 33, 34);color: white;min-width: 18em;padding: 6px;font: 17px;border-top-left-radius: "
+        "0px;border-bottom-left-radius: 0px;border-left: 0px;}");
+    searchStyleOpen = QStringLiteral(
+        "QLineEdit#searchLineEdit{border: 1px solid rgb(255,218,195);border-radius: 18px;background-color: "
+        "rgb(33, 33, 34);color: white;min-width: 18em;padding: 6px;font: 17px;border-top-left-radius: "
+        "0px;border-bottom-left-radius: 0px;border-bottom-right-radius: 0px;border-left: 0px;}");
+    ui.setupUi(this);
+    // Wiring by name connects both overloads to the one click, which would run
+    // "back to the menu" twice; clicked(bool) alone carries force = false.
+    disconnect(ui.labelButton, SIGNAL(clicked()), this, SLOT(on_labelButton_clicked()));
+    ui.labelQRcodeButton->hide();
+    ui.topBarWidget->hide();
+    ui.widget_doctor->hide();
+    ui.widget_admin->hide();
+    ui.widget_admin->setContentsMargins(0, 0, 0, 0);
+    setWindowState(windowState() | Qt::WindowMaximized);
+    currentPatientId = -1;
+    setAttribute(Qt::WA_AcceptTouchEvents);
+
+    // 4. The registration page's picture.
+    ui.labelLogoRegisterPatient->setPixmap(
+        renderSvgFile(QStringLiteral(":/rsc/initialImg"), QSize(600, 210)));
+    ui.labelLogoRegisterPatient->setFixedSize(600, 400);
+
+    // 5. Follow the screen the window is on.
+    if (!windowHandle())
+        create();
+    connect(windowHandle(), &QWindow::screenChanged, this, &kelvarisVisualizer::screenChanged);
+    setWindowIcon(QIcon(QStringLiteral(":/rsc/LOGO-03.jpg")));
+    if (layout())
+        layout()->setSpacing(0);
+
+    // 6. The configuration; without it the window keeps only its frame.
+    const AppConfiguration config = AppConfiguration::load();
+    if (!config.valid) {
+        std::cout << "Parse failed" << std::endl;
+        configError = config.errorMessage;
+        // Shown once the window is on screen, so it is centred over it.
+        QTimer::singleShot(0, this, &kelvarisVisualizer::showConfigurationError);
+        return;
+    }
+    applyConfiguration(config);
+}
+
+kelvarisVisualizer::~kelvarisVisualizer()
+{
+    delete qrImage;
+}
+
+void kelvarisVisualizer::applyConfiguration(const AppConfiguration &config)
+{
+    // 7. The server client is created and wired with the login flow.
+    serverName = config.serverName;
+    // By-name connection already exists; UniqueConnection keeps a keystroke
+    // from reaching the search twice.
+    connect(ui.searchLineEdit, &QLineEdit::textChanged, this,
+            &kelvarisVisualizer::on_searchLineEdit_textChanged, Qt::UniqueConnection);
+
+    // 8. The body positions for the views.
+    positions = config.positionNames;
+    warning = config.warning;
+
+    // 9. The session page, label legend and session selectors are built with
+    // session loading; until then the legend area stays hidden.
+    ui.widgetLegendTopBar->hide();
+
+    // 10. The view-mode and action buttons.
+    buildTopBarButtons();
+
+    // The loading animation is shown on the view buttons while their sessions arrive.
+    loadingMovie = new QMovie(QStringLiteral(":/icon/loading.gif"), QByteArray(), this);
+    compareMovieConnection = connect(loadingMovie, &QMovie::frameChanged, this, [this] {
+        setCompareViewButton->setIcon(QIcon(loadingMovie->currentPixmap()));
+    });
+    dermatosMovieConnection = connect(loadingMovie, &QMovie::frameChanged, this, [this] {
+        setDermatosViewButton->setIcon(QIcon(loadingMovie->currentPixmap()));
+    });
+    setCompareViewButton->setEnabled(false);
+    setDermatosViewButton->setEnabled(false);
+
+    connect(viewButtons, &QButtonGroup::idClicked, this, &kelvarisVisualizer::viewModeButtonClicked);
+    setObjectName(QStringLiteral("MainWindows"));
+
+    buildBackgroundPage();
+
+    ui.labelButton->setContentsMargins(0, 0, 0, 0);
+    ui.labelButton->setText(QString());
+    // The proxy lives as long as the application: a widget must never outlive its style.
+    auto *proxy = new MyProxyStyle(style());
+    proxy->setParent(qApp);
+    setStyle(proxy);
+    captureFlag = std::make_shared<std::atomic<bool>>(false);
+    ui.progressBar->setTextVisible(false);
+    ui.progressBar->hide();
+    ui.searchLineEdit->setStyleSheet(searchStyleClosed);
+
+    connect(&receiveTimer, &QTimer::timeout, this, &kelvarisVisualizer::sessionArrivalCheck);
+
+    onScreenChangedTimeout();
+    loadSplitterStates();
+
+    // Posted, so the window is already visible behind the login dialog.
+    QTimer::singleShot(0, this, &kelvarisVisualizer::startLogin);
+}
+
+CustomHoverButton *kelvarisVisualizer::makeTopBarButton(const QString &objectName, const QString &icon,
+                                                        const QString &hoverIcon, QSize size,
+                                                        const QString &toolTip)
+{
+    auto *button = new CustomHoverButton(icon, hoverIcon, size);
+    button->setObjectName(objectName);
+    button->setIconSize(buttonIconSize);
+    button->setToolTip(toolTip);
+    button->setCursor(Qt::PointingHandCursor);
+    button->hide();
+    return button;
+}
+
+void kelvarisVisualizer::buildTopBarButtons()
+{
+    setHybridViewButton =
+        makeTopBarButton(QStringLiteral("setHybridViewButton"), QStringLiteral(":/icon/iconHybrid"),
+                         QString(), buttonIconSize, tr("Hybrid View"));
+    setCompareViewButton =
+        makeTopBarButton(QStringLiteral("setCompareViewButton"), QStringLiteral(":/icon/iconCompare"),
+                         QString(), buttonIconSize, tr("Clinical View"));
+    setDermatosViewButton =
+        makeTopBarButton(QStringLiteral("setDermatosViewButton"), QStringLiteral(":/icon/iconDermatoCompare"),
+                         QString(), buttonIconSize, tr("Dermoscopic View"));
+    saveSessionButton = makeTopBarButton(QStringLiteral("saveSessionButton"), QStringLiteral(":/icon/save"),
+                                         QString(), buttonIconSize, tr("Save session"));
+    manualButton = makeTopBarButton(QStringLiteral("manualButton"), QStringLiteral(":/icon/addImgs"),
+                                    QString(), QSize(40, 32), tr("Capture images with the paired device"));
+    // Both report buttons carry the object name "reportButton" for the style sheet.
+    reportListButton =
+        makeTopBarButton(QStringLiteral("reportButton"), QStringLiteral(":/icon/iconReportList"), QString(),
+                         buttonIconSize, tr("Reports of this patient"));
+    reportButton = makeTopBarButton(QStringLiteral("reportButton"), QStringLiteral(":/icon/iconReport"),
+                                    QString(), buttonIconSize, tr("New report"));
+    newPatientButton =
+        makeTopBarButton(QStringLiteral("newPatientButton"), QStringLiteral(":/icon/addPatient"), QString(),
+                         buttonIconSize, tr("Register a new patient"));
+    exitButton = makeTopBarButton(QStringLiteral("exitButton"), QStringLiteral(":/topBarIcons/returnC"),
+                                  QStringLiteral(":/icon/return"), buttonIconSize, tr("Back to the menu"));
+    logoutButton = makeTopBarButton(QStringLiteral("logoutButton"), QStringLiteral(":/icon/logout"),
+                                    QString(), buttonIconSize, tr("Log out"));
+
+    viewButtons = new QButtonGroup(this);
+    viewButtons->setExclusive(true);
+    int mode = 0;
+    for (CustomHoverButton *button : {setHybridViewButton, setCompareViewButton, setDermatosViewButton}) {
+        button->setCheckable(true);
+        viewButtons->addButton(button, mode++);
+        ui.tightLayoutTopBar->addWidget(button);
+    }
+    setHybridViewButton->setChecked(true);
+
+    for (CustomHoverButton *button :
+         {saveSessionButton, reportListButton, reportButton, newPatientButton, exitButton, logoutButton})
+        ui.layoutButtonsTopRight->addWidget(button);
+    ui.horizontalLayoutToBarLeft->insertWidget(3, manualButton);
+
+    connect(saveSessionButton, &QPushButton::clicked, this, &kelvarisVisualizer::saveSessionButton_clicked);
+    connect(exitButton, &QPushButton::clicked, this, &kelvarisVisualizer::exitButton_clicked);
+    connect(logoutButton, &QPushButton::clicked, this, &kelvarisVisualizer::logoutButton_clicked);
+    // The report, registration and manual capture buttons are wired with their flows.
+}
+
+void kelvarisVisualizer::buildBackgroundPage()
+{
+    auto *grid = new QGridLayout(ui.page);
+    grid->setContentsMargins(0, 0, 0, 0);
+    auto *fons = new QLabel(ui.page);
+    fons->setObjectName(QStringLiteral("fons"));
+    fons->setPixmap(renderSvgFile(QStringLiteral(":/rsc/initialImg"), QSize(1600, 560)));
+    fons->setAlignment(Qt::AlignCenter);
+    fons->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    grid->addWidget(fons, 0, 0);
+    ui.page->installEventFilter(this);
+    ui.stackedWidget->setCurrentIndex(0);
+}
+
+void kelvarisVisualizer::showConfigurationError()
+{
+    CustomMessageBox box(configError + QLatin1Char('\n') +
+                             tr("The program cannot connect to a server until the file is corrected."),
+                         tr("Configuration error"), this);
+    box.exec();
+}
+
+void kelvarisVisualizer::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    if (!findChild<QLabel *>(QStringLiteral("fons"))) {
+        QPalette pal = palette();
+        pal.setColor(QPalette::Window, kWindowColour);
+        setPalette(pal);
+        return;
+    }
+    renderBackground();
+}
+
+bool kelvarisVisualizer::eventFilter(QObject *watched, QEvent *event)
+{
+    // The page is laid out after the window's own resize event, so the
+    // picture follows the page itself.
+    if (watched == ui.page && event->type() == QEvent::Resize)
+        renderBackground();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void kelvarisVisualizer::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        QTimer::singleShot(150, this, &kelvarisVisualizer::fitMaximizedWithoutWindowManager);
+}
+
+void kelvarisVisualizer::fitMaximizedWithoutWindowManager()
+{
+    // A frameless window on X11 with no window manager (a kiosk, a test
+    // display) is never maximised by anyone else: do it here, and give the
+    // previous geometry back when restored.
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || !screen() || isMinimized())
+        return;
+    const QRect available = screen()->availableGeometry();
+    if (isMaximized() && geometry() != available) {
+        geometryBeforeFit = geometry();
+        setGeometry(available);
+    } else if (!isMaximized() && geometryBeforeFit.isValid()) {
+        setGeometry(geometryBeforeFit);
+        geometryBeforeFit = QRect();
+    }
+}
+
+void kelvarisVisualizer::renderBackground()
+{
+    auto *fons = ui.page->findChild<QLabel *>(QStringLiteral("fons"));
+    if (!fons)
+        return;
+    if (!backgroundRenderer)
+        backgroundRenderer = new QSvgRenderer(QStringLiteral(":/rsc/initialImg"), this);
+    if (!backgroundRenderer->isValid()) {
+        std::cout << "SVG rendered nullptr " << std::endl;
+        return;
+    }
+    const QSize box(int(ui.page->width() * 0.7), int(int(0.9 * ui.page->height()) * 0.7));
+    const QSize size = backgroundRenderer->defaultSize().scaled(box, Qt::KeepAspectRatio);
+    if (size.isEmpty())
+        return;
+    fons->setPixmap(renderSvg(*backgroundRenderer, size));
+}
+
+void kelvarisVisualizer::screenChanged(QScreen *)
+{
+    if (screenTimer->isActive())
+        screenTimer->stop();
+    screenTimer->start(200);
+}
+
+void kelvarisVisualizer::onScreenChangedTimeout()
+{
+    QScreen *current = screen();
+    if (!current)
+        return;
+    const QSize available = current->availableSize();
+    const qreal ratio = current->devicePixelRatio();
+    std::cout << "Window Changed: " << current->name().toStdString() << std::endl;
+    std::cout << "AVAILABLE SIZE: " << available.width() << " " << available.height() << std::endl;
+    std::cout << ratio << std::endl;
+
+    const ScreenMetrics m = ScreenMetrics::forScreen(available.width(), ratio);
+    const int rendered = m.renderedLabelIconSide;
+    ui.labelButton->setIcon(
+        QIcon(svgFileToPixmap(QStringLiteral(":/icon/AppIconSVG"), QSize(rendered, rendered))));
+    ui.labelButton->setIconSize(QSize(m.labelIconSide, m.labelIconSide));
+    ui.labelQRcodeButton->setIcon(
+        QIcon(svgFileToPixmap(QStringLiteral(":/icon/resource/icon/qr.svg"), QSize(30, 30))));
+    ui.labelQRcodeButton->setIconSize(m.buttonIconSize());
+
+    buttonIconSize = m.buttonIconSize();
+    for (CustomHoverButton *button :
+         {setHybridViewButton, setCompareViewButton, setDermatosViewButton, saveSessionButton, manualButton,
+          reportListButton, reportButton, newPatientButton, exitButton, logoutButton}) {
+        if (button)
+            button->setIconSize(buttonIconSize);
+    }
+    ui.widgetLegendTopBar->setFixedHeight(m.legendHeight);
+    // The views take their tool bar icon size from here once they exist.
+}
+
+void kelvarisVisualizer::setMaximumProgressBar(int max)
+{
+    ui.progressBar->setMaximum(max);
+    ui.progressBar->setValue(0);
+    ui.progressBar->show();
+}
+
+void kelvarisVisualizer::setValueProgressBar(int val)
+{
+    ui.progressBar->setValue(val);
+    if (val >= ui.progressBar->maximum())
+        ui.progressBar->hide();
+}
+
+void kelvarisVisualizer::allDoneProgressBar()
+{
+    ui.progressBar->hide();
+}
+
+void kelvarisVisualizer::showNotification(QString message, int timeout)
+{
+    auto *notification = new QtNotificationWidget(message);
+    notification->show();
+    // A negative timeout would never fire and leave the panel on top for good.
+    const int delay = std::max(0, timeout);
+    const Qt::TimerType type = delay >= 2000 ? Qt::CoarseTimer : Qt::PreciseTimer;
+    // The panel is the context: when the user closes it first, the timer is dropped with it.
+    QTimer::singleShot(delay, type, notification, &QtNotificationWidget::closeWithAnimation);
+}
+
+void kelvarisVisualizer::showNotification(QString message)
+{
+    showNotification(message, 5000);
+}
+
+// The slots below belong to flows that are attached to this frame later
+// (login, search, session loading, pairing, saving, registration, capture).
+// Until then they do nothing.
+
+void kelvarisVisualizer::on_labelButton_clicked(bool) {} // back to the menu
+void kelvarisVisualizer::on_labelButton_clicked()
+{
+    on_labelButton_clicked(false);
+}
+void kelvarisVisualizer::errorRegisteringPatient(QString) {} // registration
+void kelvarisVisualizer::exitButton_clicked()
+{
+    on_labelButton_clicked(false);
+}
+void kelvarisVisualizer::logoutButton_clicked() {}                // logout
+void kelvarisVisualizer::on_registerNewPatientButton_clicked() {} // registration
+void kelvarisVisualizer::downloadCanceled() {}                    // session loading
+void kelvarisVisualizer::saveSessionButton_clicked() {}           // saving
+void kelvarisVisualizer::recievedSessionJson(QJsonDocument, QString, QString, QDateTime, int) {
+} // session loading
+void kelvarisVisualizer::groupLesionsByID() {} // session loading
+void kelvarisVisualizer::undoLesionPair() {}   // lesion pairing
+bool kelvarisVisualizer::doLesionPair(bool)
+{
+    return false;
+} // lesion pairing
+void kelvarisVisualizer::addNewClinicalImage() {}                                         // session loading
+void kelvarisVisualizer::pairModeLesionSelected(QSharedPointer<LesionVisualizer>, int) {} // lesion pairing
+void kelvarisVisualizer::sessionSelectorChanged(int, int) {}                              // session loading
+void kelvarisVisualizer::checkDisabledButtons() {}                                        // session loading
+void kelvarisVisualizer::dermatoSessionSelectorChanged(int, int) {}                       // session loading
+void kelvarisVisualizer::changeHistoricLesions(QSharedPointer<LesionVisualizer>) {}       // session loading
+void kelvarisVisualizer::compareClinicalImages() {}                                       // lesion pairing
+void kelvarisVisualizer::syncSessionCreated(QString) {}                                   // device capture
+void kelvarisVisualizer::on_labelQRcodeButton_clicked() {}                                // device pairing
+void kelvarisVisualizer::saveSplitterStates() {}                                          // splitter layout
+void kelvarisVisualizer::loadSplitterStates() {}                                          // splitter layout
+void kelvarisVisualizer::on_searchLineEdit_returnPressed() {}                             // patient search
+void kelvarisVisualizer::on_searchLineEdit_textChanged(QString) {}                        // patient search
+void kelvarisVisualizer::patientSelected(QModelIndex) {}                                  // patient search
+bool kelvarisVisualizer::buildSecondaryView()
+{
+    return false;
+} // session loading
+void kelvarisVisualizer::syncManualDermatosDone(std::unordered_map<QString, QSharedPointer<LesionVisualizer>>)
+{
+} // device capture
+void kelvarisVisualizer::viewModeButtonClicked(int) {} // view modes
+void kelvarisVisualizer::sessionArrivalCheck() {}      // session loading
+void kelvarisVisualizer::startLogin() {}               // login

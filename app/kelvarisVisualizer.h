@@ -1,0 +1,170 @@
+#pragma once
+
+#include "app/AppConfiguration.h"
+#include "app/ui_kelvarisVisualizer.h"
+
+#include <QButtonGroup>
+#include <QByteArray>
+#include <QColor>
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QMainWindow>
+#include <QMetaObject>
+#include <QModelIndex>
+#include <QPointer>
+#include <QRect>
+#include <QSharedPointer>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <unordered_map>
+
+class CustomHoverButton;
+class LesionVisualizer;
+class QImage;
+class QMovie;
+class QScreen;
+class QSplitter;
+class QSvgRenderer;
+class QtVisualizationWidgets;
+class ServerVisualizer;
+class SessionVisualizer;
+class SessionsModel;
+
+// The program's single top-level window: a frameless, maximised frame with its
+// own title bar, the top bar (application button, patient search, label
+// legend, view-mode and action buttons, progress bar) and a stacked central
+// area (background page, registration page, session page). It is also the hub
+// through which the server client, the sessions and the views are connected,
+// and the entry point for notifications from any component.
+class kelvarisVisualizer : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit kelvarisVisualizer(QWidget *parent = nullptr);
+    ~kelvarisVisualizer() override;
+
+    // Empty when the configuration file was read; otherwise what was wrong
+    // with it (the window then shows only its frame).
+    QString configurationError() const { return configError; }
+    const QStringList &positionNames() const { return positions; }
+    QSize currentButtonIconSize() const { return buttonIconSize; }
+
+signals:
+    void pairModeLesionsDone();
+    void labelsSelectionChanged(std::unordered_map<QString, bool> labelsSelected);
+
+public slots:
+    void on_labelButton_clicked(bool force);
+    void on_labelButton_clicked();
+    void errorRegisteringPatient(QString message);
+    void setMaximumProgressBar(int max);
+    void setValueProgressBar(int val);
+    void allDoneProgressBar();
+    void exitButton_clicked();
+    void logoutButton_clicked();
+    void on_registerNewPatientButton_clicked();
+    void downloadCanceled();
+    void saveSessionButton_clicked();
+    void recievedSessionJson(QJsonDocument sessionJson, QString patientID, QString sessionID,
+                             QDateTime sessionDate, int nJsonToDownload);
+    void groupLesionsByID();
+    void undoLesionPair();
+    bool doLesionPair(bool ask);
+    void screenChanged(QScreen *screen);
+    void onScreenChangedTimeout();
+    void addNewClinicalImage();
+    void pairModeLesionSelected(QSharedPointer<LesionVisualizer> lesion, int visualizationID);
+    void sessionSelectorChanged(int index, int sectorID);
+    void checkDisabledButtons();
+    void dermatoSessionSelectorChanged(int index, int selectorID);
+    void changeHistoricLesions(QSharedPointer<LesionVisualizer> lesion);
+    static void showNotification(QString message, int timeout);
+    static void showNotification(QString message);
+    void compareClinicalImages();
+    void syncSessionCreated(QString id);
+    void on_labelQRcodeButton_clicked();
+    void saveSplitterStates();
+    void loadSplitterStates();
+    void on_searchLineEdit_returnPressed();
+    void on_searchLineEdit_textChanged(QString text);
+    void patientSelected(QModelIndex index);
+    bool buildSecondaryView();
+    void syncManualDermatosDone(std::unordered_map<QString, QSharedPointer<LesionVisualizer>> map);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void applyConfiguration(const AppConfiguration &config);
+    void buildTopBarButtons();
+    CustomHoverButton *makeTopBarButton(const QString &objectName, const QString &icon,
+                                        const QString &hoverIcon, QSize size, const QString &toolTip);
+    void buildBackgroundPage();
+    void renderBackground();
+    void fitMaximizedWithoutWindowManager();
+    void showConfigurationError();
+    void viewModeButtonClicked(int mode);
+    void sessionArrivalCheck();
+    void startLogin();
+
+    Ui::kelvarisVisualizerClass ui;
+
+    ServerVisualizer *serverVisualizer = nullptr;
+    QString serverName;
+    QString userName;
+    bool isPatientAdmin = false;
+    std::atomic<bool> loggedIn{false};
+    SessionsModel *sessionsModel = nullptr;
+    std::map<int, QSharedPointer<SessionVisualizer>> sessions;
+    QSharedPointer<SessionVisualizer> principalSession;
+    QSharedPointer<SessionVisualizer> secondarySession;
+    QtVisualizationWidgets *primaryView = nullptr;
+    QtVisualizationWidgets *secondaryView = nullptr;
+    QSplitter *verticalSplitter = nullptr;
+    QSplitter *horizontalSplitter = nullptr;
+    QSplitter *schemeSplitter = nullptr;
+    int viewMode = 0;
+    QButtonGroup *labelButtons = nullptr;
+    QButtonGroup *viewButtons = nullptr;
+    QMovie *loadingMovie = nullptr;
+    QMetaObject::Connection compareMovieConnection;
+    QMetaObject::Connection dermatosMovieConnection;
+    QTimer *screenTimer = nullptr;
+    QTimer receiveTimer;
+    int autosaveTimerId = 0;
+    QImage *qrImage = nullptr;
+    QSize buttonIconSize = QSize(40, 40);
+    QColor accentColor = QColor(255, 218, 195);
+    QByteArray splitterStates[3];
+    int currentPatientId = -1;
+    QString searchStyleClosed;
+    QString searchStyleOpen;
+    std::shared_ptr<std::atomic<bool>> captureFlag;
+
+    // The view-mode and action buttons of the top bar.
+    CustomHoverButton *setHybridViewButton = nullptr;
+    CustomHoverButton *setCompareViewButton = nullptr;
+    CustomHoverButton *setDermatosViewButton = nullptr;
+    CustomHoverButton *saveSessionButton = nullptr;
+    CustomHoverButton *manualButton = nullptr;
+    CustomHoverButton *reportListButton = nullptr;
+    CustomHoverButton *reportButton = nullptr;
+    CustomHoverButton *newPatientButton = nullptr;
+    CustomHoverButton *exitButton = nullptr;
+    CustomHoverButton *logoutButton = nullptr;
+
+    QStringList positions;
+    QString warning;
+    QString configError;
+    QSvgRenderer *backgroundRenderer = nullptr;
+    QRect geometryBeforeFit;
+};

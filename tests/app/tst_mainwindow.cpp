@@ -1,0 +1,386 @@
+#include "app/ScreenMetrics.h"
+#include "app/kelvarisVisualizer.h"
+#include "widgets/CustomHoverButton.h"
+#include "widgets/CustomMessageBox.h"
+#include "widgets/CustomTitleBar.h"
+#include "widgets/QtNotificationWidget.h"
+
+#include <QDir>
+#include <QPointer>
+#include <QProgressBar>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+const QByteArray kFourNames = R"({"server":"demo","gui":{"names":["frontal","right","back","left"]}})";
+
+// Runs the test in a working directory holding the given configuration file
+// (or none), as the program runs in its installation folder.
+class WorkingDirectory
+{
+public:
+    explicit WorkingDirectory(const QByteArray *configuration)
+    {
+        previous = QDir::currentPath();
+        QDir(dir.path()).mkpath(QStringLiteral("matrius"));
+        if (configuration) {
+            QFile file(dir.filePath(QStringLiteral("matrius/configuration.json")));
+            if (file.open(QIODevice::WriteOnly))
+                file.write(*configuration);
+        }
+        QDir::setCurrent(dir.path());
+    }
+    ~WorkingDirectory() { QDir::setCurrent(previous); }
+
+private:
+    QTemporaryDir dir;
+    QString previous;
+};
+
+template <typename T> T *child(QWidget &window, const char *name)
+{
+    return window.findChild<T *>(QString::fromLatin1(name));
+}
+
+QStringList namesIn(QLayout *layout)
+{
+    QStringList names;
+    for (int i = 0; layout && i < layout->count(); ++i)
+        if (QWidget *w = layout->itemAt(i)->widget())
+            names << w->objectName();
+    return names;
+}
+
+// Closes the first message box that appears and keeps its text.
+class MessageBoxCatcher : public QObject
+{
+public:
+    QString text;
+    QString title;
+
+    MessageBoxCatcher()
+    {
+        connect(&poll, &QTimer::timeout, this, [this] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                auto *box = qobject_cast<CustomMessageBox *>(w);
+                if (box && box->isVisible()) {
+                    text = box->messageLabel->text();
+                    for (QLabel *label : box->findChildren<QLabel *>())
+                        if (label != box->messageLabel && !label->text().isEmpty())
+                            title = label->text();
+                    box->reject();
+                    poll.stop();
+                }
+            }
+        });
+        poll.start(20);
+    }
+
+private:
+    QTimer poll;
+};
+
+} // namespace
+
+class tst_kelvarisVisualizer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void frameWithConfiguration_data();
+    void frameWithConfiguration();
+    void topBarButtons();
+    void iconSizesFollowTheScreen();
+    void screenChangesAreDebounced();
+    void progressBarSlots_data();
+    void progressBarSlots();
+    void formSlotsRunOncePerSignal();
+    void invalidConfigurationExplained_data();
+    void invalidConfigurationExplained();
+    void notificationsFromAnywhere_data();
+    void notificationsFromAnywhere();
+    void looksRight();
+};
+
+void tst_kelvarisVisualizer::frameWithConfiguration_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QStringList>("positions");
+    QTest::newRow("standard") << kFourNames << QStringList{"frontal", "right", "back", "left"};
+    QTest::newRow("other order") << QByteArray(
+                                        R"({"server":"s","gui":{"names":["back","left","frontal","right"]}})")
+                                 << QStringList{"back", "left", "frontal", "right"};
+}
+
+void tst_kelvarisVisualizer::frameWithConfiguration()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QStringList, positions);
+    WorkingDirectory wd(&json);
+    kelvarisVisualizer window;
+
+    QVERIFY(window.configurationError().isEmpty());
+    QCOMPARE(window.positionNames(), positions);
+    QCOMPARE(window.objectName(), QStringLiteral("MainWindows"));
+    QCOMPARE(window.windowTitle(), QStringLiteral("kelvarisVisualizer"));
+    QVERIFY(window.windowFlags() & Qt::FramelessWindowHint);
+    QVERIFY(window.windowState() & Qt::WindowMaximized);
+    QCOMPARE(window.palette().color(QPalette::Window), QColor(28, 28, 30));
+
+    auto *bar = qobject_cast<CustomTitleBar *>(window.menuWidget());
+    QVERIFY(bar);
+    QCOMPARE(bar->titleLabel->text(), QStringLiteral("Tessaline Solutions - Sovindel"));
+    QVERIFY(bar->minimizeButton && bar->maximizeButton && bar->closeButton);
+
+    auto *stacked = child<QStackedWidget>(window, "stackedWidget");
+    QCOMPARE(stacked->currentIndex(), 0);
+    QCOMPARE(stacked->widget(2)->objectName(), QStringLiteral("registerPage"));
+    auto *fons = child<QLabel>(window, "fons");
+    QVERIFY(fons);
+    QCOMPARE(fons->parentWidget(), stacked->widget(0));
+    QVERIFY(!fons->pixmap().isNull());
+    QCOMPARE(child<QLabel>(window, "labelLogoRegisterPatient")->size(), QSize(600, 400));
+
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // Nothing of the top bar shows before the user's permissions are known.
+    QVERIFY(!child<QWidget>(window, "topBarWidget")->isVisible());
+    QVERIFY(!child<QWidget>(window, "labelQRcodeButton")->isVisibleTo(&window));
+    QVERIFY(!child<QProgressBar>(window, "progressBar")->isVisibleTo(&window));
+    // The picture follows the page: about 0.7 of its width.
+    QTRY_VERIFY(std::abs(fons->pixmap().width() - int(stacked->width() * 0.7)) <= 2 ||
+                fons->pixmap().height() <= int(int(0.9 * stacked->height()) * 0.7) + 1);
+}
+
+void tst_kelvarisVisualizer::topBarButtons()
+{
+    WorkingDirectory wd(&kFourNames);
+    kelvarisVisualizer window;
+
+    auto *tight = child<QWidget>(window, "widgetTopBarRight")->findChild<QHBoxLayout *>("tightLayoutTopBar");
+    QCOMPARE(namesIn(tight),
+             (QStringList{"setHybridViewButton", "setCompareViewButton", "setDermatosViewButton"}));
+    auto *right =
+        child<QWidget>(window, "widgetTopBarRight")->findChild<QHBoxLayout *>("layoutButtonsTopRight");
+    QCOMPARE(namesIn(right), (QStringList{"saveSessionButton", "reportButton", "reportButton",
+                                          "newPatientButton", "exitButton", "logoutButton"}));
+    auto *left = child<QWidget>(window, "widgetToBarLeft")->layout();
+    QCOMPARE(left->itemAt(3)->widget()->objectName(), QStringLiteral("manualButton"));
+    QCOMPARE(left->itemAt(2)->widget()->objectName(), QStringLiteral("labelQRcodeButton"));
+
+    // The two report buttons share an object name but are two buttons with two icons.
+    const QList<CustomHoverButton *> reports = window.findChildren<CustomHoverButton *>("reportButton");
+    QCOMPARE(reports.size(), 2);
+    QVERIFY(reports[0]->normalIcon.cacheKey() != reports[1]->normalIcon.cacheKey());
+    QVERIFY(reports[0]->normalIcon.pixmap(QSize(40, 40)).toImage() !=
+            reports[1]->normalIcon.pixmap(QSize(40, 40)).toImage());
+
+    auto *hybrid = child<CustomHoverButton>(window, "setHybridViewButton");
+    auto *clinical = child<CustomHoverButton>(window, "setCompareViewButton");
+    auto *dermo = child<CustomHoverButton>(window, "setDermatosViewButton");
+    QVERIFY(hybrid->isChecked() && hybrid->isEnabled());
+    QVERIFY(!clinical->isEnabled() && !dermo->isEnabled());
+    QCOMPARE(hybrid->toolTip(), QStringLiteral("Hybrid View"));
+    QCOMPARE(clinical->toolTip(), QStringLiteral("Clinical View"));
+    QCOMPARE(dermo->toolTip(), QStringLiteral("Dermoscopic View"));
+    // Exclusive: checking one view unchecks the others.
+    clinical->setEnabled(true);
+    clinical->click();
+    QVERIFY(clinical->isChecked() && !hybrid->isChecked());
+    QVERIFY(hybrid->icon().cacheKey() == hybrid->normalIcon.cacheKey());
+
+    for (CustomHoverButton *button : window.findChildren<CustomHoverButton *>())
+        QVERIFY2(!button->isVisibleTo(&window), qPrintable(button->objectName()));
+}
+
+void tst_kelvarisVisualizer::iconSizesFollowTheScreen()
+{
+    WorkingDirectory wd(&kFourNames);
+    kelvarisVisualizer window;
+    window.show();
+    QScreen *screen = window.screen();
+    const ScreenMetrics m =
+        ScreenMetrics::forScreen(screen->availableSize().width(), screen->devicePixelRatio());
+    QCOMPARE(window.currentButtonIconSize(), m.buttonIconSize());
+    for (CustomHoverButton *button : window.findChildren<CustomHoverButton *>())
+        QCOMPARE(button->iconSize(), m.buttonIconSize());
+    QCOMPARE(child<QPushButton>(window, "labelButton")->iconSize(), QSize(m.labelIconSide, m.labelIconSide));
+    QCOMPARE(child<QPushButton>(window, "labelQRcodeButton")->iconSize(), m.buttonIconSize());
+    QCOMPARE(child<QWidget>(window, "widgetLegendTopBar")->height(), m.legendHeight);
+}
+
+void tst_kelvarisVisualizer::screenChangesAreDebounced()
+{
+    WorkingDirectory wd(&kFourNames);
+    kelvarisVisualizer window;
+    auto *save = child<CustomHoverButton>(window, "saveSessionButton");
+    const QSize right = save->iconSize();
+    save->setIconSize(QSize(3, 3));
+
+    window.screenChanged(window.screen());
+    QTest::qWait(120);
+    window.screenChanged(window.screen()); // restarts the 200 ms wait
+    QTest::qWait(120);
+    QCOMPARE(save->iconSize(), QSize(3, 3));
+    QTRY_COMPARE_WITH_TIMEOUT(save->iconSize(), right, 2000);
+}
+
+void tst_kelvarisVisualizer::progressBarSlots_data()
+{
+    QTest::addColumn<QString>("steps"); // m<n> maximum, v<n> value, d all done
+    QTest::addColumn<bool>("visible");
+    QTest::addColumn<int>("value");
+    QTest::newRow("maximum shows it at 0") << "m10" << true << 0;
+    QTest::newRow("below maximum") << "m10 v4" << true << 4;
+    QTest::newRow("reaching maximum hides") << "m10 v4 v10" << false << 10;
+    QTest::newRow("past maximum hides") << "m10 v12" << false << 0; // out of range: value kept
+    QTest::newRow("new maximum restarts") << "m10 v10 m5" << true << 0;
+    QTest::newRow("all done hides") << "m10 v3 d" << false << 3;
+}
+
+void tst_kelvarisVisualizer::progressBarSlots()
+{
+    QFETCH(QString, steps);
+    QFETCH(bool, visible);
+    QFETCH(int, value);
+    WorkingDirectory wd(&kFourNames);
+    kelvarisVisualizer window;
+    window.show();
+    auto *bar = child<QProgressBar>(window, "progressBar");
+    child<QWidget>(window, "topBarWidget")->show();
+    for (const QString &step : steps.split(QLatin1Char(' '))) {
+        const int n = step.mid(1).toInt();
+        switch (step.at(0).toLatin1()) {
+        case 'm':
+            window.setMaximumProgressBar(n);
+            break;
+        case 'v':
+            window.setValueProgressBar(n);
+            break;
+        case 'd':
+            window.allDoneProgressBar();
+            break;
+        }
+    }
+    QCOMPARE(bar->isVisible(), visible);
+    QCOMPARE(bar->value(), value);
+    QVERIFY(!bar->isTextVisible());
+}
+
+void tst_kelvarisVisualizer::formSlotsRunOncePerSignal()
+{
+    WorkingDirectory wd(&kFourNames);
+    kelvarisVisualizer window;
+    // By name, both overloads would answer the one click; only clicked(bool) may.
+    auto *labelButton = child<QPushButton>(window, "labelButton");
+    QVERIFY(!QObject::disconnect(labelButton, SIGNAL(clicked()), &window, SLOT(on_labelButton_clicked())));
+    QVERIFY(
+        QObject::disconnect(labelButton, SIGNAL(clicked(bool)), &window, SLOT(on_labelButton_clicked(bool))));
+    // The search field is wired by name and by an explicit connection: once only.
+    auto *search = child<QLineEdit>(window, "searchLineEdit");
+    QVERIFY(QObject::disconnect(search, &QLineEdit::textChanged, &window,
+                                &kelvarisVisualizer::on_searchLineEdit_textChanged));
+    QVERIFY(!QObject::disconnect(search, &QLineEdit::textChanged, &window,
+                                 &kelvarisVisualizer::on_searchLineEdit_textChanged));
+}
+
+void tst_kelvarisVisualizer::invalidConfigurationExplained_data()
+{
+    QTest::addColumn<bool>("present");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("mentions");
+    QTest::newRow("missing") << false << QByteArray() << "missing";
+    QTest::newRow("not JSON") << true << QByteArray(R"({"server": "demo", "gui": )") << "offset";
+    QTest::newRow("not an object") << true << QByteArray(R"(["frontal"])") << "JSON object";
+}
+
+void tst_kelvarisVisualizer::invalidConfigurationExplained()
+{
+    QFETCH(bool, present);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, mentions);
+    WorkingDirectory wd(present ? &content : nullptr);
+
+    MessageBoxCatcher catcher;
+    kelvarisVisualizer window;
+    window.show();
+    QTRY_VERIFY_WITH_TIMEOUT(!catcher.text.isEmpty(), 3000);
+    QVERIFY2(catcher.text.contains(QLatin1String("./matrius/configuration.json")), qPrintable(catcher.text));
+    QVERIFY2(catcher.text.contains(mentions), qPrintable(catcher.text));
+    QCOMPARE(catcher.title, QStringLiteral("Configuration error"));
+    QVERIFY(window.configurationError().contains(mentions));
+
+    // Only the frame: title bar and background colour, nothing else built.
+    QVERIFY(qobject_cast<CustomTitleBar *>(window.menuWidget()));
+    QVERIFY(!child<QLabel>(window, "fons"));
+    QVERIFY(window.findChildren<CustomHoverButton *>().isEmpty());
+    QVERIFY(window.positionNames().isEmpty());
+    QVERIFY(!child<QWidget>(window, "topBarWidget")->isVisible());
+    QCOMPARE(window.palette().color(QPalette::Window), QColor(28, 28, 30));
+    QVERIFY(window.isVisible());
+}
+
+void tst_kelvarisVisualizer::notificationsFromAnywhere_data()
+{
+    QTest::addColumn<int>("timeout");
+    QTest::newRow("short, precise") << 150;
+    QTest::newRow("long, coarse") << 2000;
+    QTest::newRow("zero") << 0;
+    QTest::newRow("negative") << -5;
+}
+
+void tst_kelvarisVisualizer::notificationsFromAnywhere()
+{
+    // No main window is needed: components call the static entry point.
+    QFETCH(int, timeout);
+    kelvarisVisualizer::showNotification(QStringLiteral("Session saved"), timeout);
+    QPointer<QtNotificationWidget> shown;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *n = qobject_cast<QtNotificationWidget *>(w))
+            shown = n;
+    QVERIFY(shown);
+    QVERIFY(shown->isVisible());
+    QCOMPARE(shown->findChild<QLabel *>("messageLabel")->text(), QStringLiteral("Session saved"));
+    QTRY_VERIFY_WITH_TIMEOUT(shown.isNull(),
+                             std::max(0, timeout) + QtNotificationWidget::fadeDurationMs + 2000);
+}
+
+void tst_kelvarisVisualizer::looksRight()
+{
+    const QString source = qEnvironmentVariable("KELVARIS_SOURCE_DIR");
+    QFile sheet(source + QStringLiteral("/resources/styleSheet.qss"));
+    QVERIFY(sheet.open(QIODevice::ReadOnly));
+    qApp->setStyleSheet(QString::fromUtf8(sheet.readAll()));
+
+    WorkingDirectory wd(&kFourNames);
+    kelvarisVisualizer window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::qWait(50);
+    const QImage image = window.grab().toImage();
+    QVERIFY(image.save(qEnvironmentVariable("KELVARIS_SCREENSHOT_DIR", QStringLiteral(".")) +
+                       QStringLiteral("/mainwindow.png")));
+
+    // The title bar is a darker strip than the window background.
+    const int barHeight = window.menuWidget()->height();
+    QVERIFY(barHeight >= 32);
+    QCOMPARE(image.pixelColor(image.width() / 2, barHeight / 2), QColor(0x14, 0x14, 0x16));
+    QCOMPARE(image.pixelColor(5, image.height() - 5), QColor(28, 28, 30));
+    QCOMPARE(image.pixelColor(image.width() - 5, barHeight + 20), QColor(28, 28, 30));
+    // The background picture sits in the middle, in the accent colour.
+    int accent = 0;
+    for (int y = image.height() / 3; y < 2 * image.height() / 3; ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            accent += c.red() > 240 && c.green() > 200 && c.green() < 230 && c.blue() > 180 && c.blue() < 210;
+        }
+    QVERIFY2(accent > 500, qPrintable(QString::number(accent)));
+    qApp->setStyleSheet(QString());
+}
+
+QTEST_MAIN(tst_kelvarisVisualizer)
+#include "tst_mainwindow.moc"
