@@ -39,6 +39,10 @@ using Headers = std::vector<std::pair<QByteArray, QByteArray>>;
 constexpr qint64 apiBodyLimit = 1 << 20;         // JSON requests
 constexpr qint64 storageBodyLimit = 128ll << 20; // PUT of images, documents, reports
 constexpr qint64 sessionDocumentLimit = 32ll << 20;
+// Bodies up to these sizes are read and answered with a 413 by the handlers;
+// beyond them the connection is refused as soon as the size is known.
+constexpr qint64 apiConnectionLimit = 16ll << 20;
+constexpr qint64 storageConnectionLimit = storageBodyLimit + (1 << 20);
 
 qint64 now()
 {
@@ -179,7 +183,7 @@ public:
     void run(const ExchangePtr &exchange, const Route &route, const QStringList &captures);
     void finished(HttpExchange &exchange, int status, const QString &note);
     QString base() const { return QStringLiteral("https://127.0.0.1:%1").arg(listeningPort); }
-    QString signedUrl(const QString &method, const QString &object, qint64 lifetime = -1) const;
+    QString signedUrl(const QString &method, const QString &object, std::optional<qint64> expires = {}) const;
     QJsonObject uploadTarget(const QString &object, const QString &purpose, int patientId, int sessionId,
                              const QString &name, qint64 reportId, const QString &username, bool withFields);
     std::optional<QVariantMap> sessionOf(const ExchangePtr &exchange, const QString &patient,
@@ -408,7 +412,7 @@ void DemoServer::Private::guardSocket(QSslSocket *socket)
             const QByteArray head = socket->peek(16384);
             const qsizetype lineEnd = head.indexOf("\r\n");
             const QByteArray line = lineEnd < 0 ? head : head.left(lineEnd);
-            limit = line.startsWith("PUT /storage/") ? storageBodyLimit : apiBodyLimit;
+            limit = line.startsWith("PUT /storage/") ? storageConnectionLimit : apiConnectionLimit;
             socket->setProperty("demoLimit", limit);
             static const QRegularExpression length(QStringLiteral("\r\ncontent-length:\\s*(\\d+)"),
                                                    QRegularExpression::CaseInsensitiveOption);
@@ -658,11 +662,12 @@ void DemoServer::Private::finished(HttpExchange &exchange, int status, const QSt
     emit q->requestFinished(exchange.method, exchange.path, status);
 }
 
-QString DemoServer::Private::signedUrl(const QString &method, const QString &object, qint64 lifetime) const
+QString DemoServer::Private::signedUrl(const QString &method, const QString &object,
+                                      std::optional<qint64> expires) const
 {
-    const qint64 expires = now() + (lifetime < 0 ? options.urlLifetimeSeconds : lifetime);
     const QString path = QStringLiteral("/storage/") + object;
-    return base() + path + QLatin1Char('?') + signer.query(method, path, expires);
+    return base() + path + QLatin1Char('?')
+        + signer.query(method, path, expires ? *expires : now() + options.urlLifetimeSeconds);
 }
 
 QJsonObject DemoServer::Private::uploadTarget(const QString &object, const QString &purpose, int patientId,
@@ -1480,9 +1485,9 @@ QByteArray DemoServer::storedObject(const QString &object) const
     return d->storage ? d->storage->read(object) : QByteArray();
 }
 
-QString DemoServer::presignedUrl(const QString &method, const QString &object, qint64 lifetimeSeconds) const
+QString DemoServer::presignedUrl(const QString &method, const QString &object, qint64 expiresAt) const
 {
-    return d->signedUrl(method, object, lifetimeSeconds);
+    return d->signedUrl(method, object, expiresAt > 0 ? std::optional<qint64>(expiresAt) : std::nullopt);
 }
 
 bool DemoServer::resetData()

@@ -81,8 +81,9 @@ public:
     QJsonObject phoneState(const QString &syncId = {}) const;
     QList<Upload> uploads() const;
     QByteArray storedObject(const QString &object) const;
-    // A storage URL as the API hands them out (tests of tampering and expiry).
-    QString presignedUrl(const QString &method, const QString &object, qint64 lifetimeSeconds = -1) const;
+    // A storage URL as the API hands them out (tests of tampering and expiry);
+    // expiresAt is Unix time, 0 for now plus the configured lifetime.
+    QString presignedUrl(const QString &method, const QString &object, qint64 expiresAt = 0) const;
     bool resetData();
     // Makes every sample image not made yet; returns how many were made.
     int makeAllImages();

@@ -401,12 +401,11 @@ void DemoSync::complete(const QString &id, bool success)
     const QString folder = QStringLiteral("sessions/%1/%2/").arg(patientId).arg(sessionId);
     // A dermatoscopic id starts with the date it was taken; "m" marks a
     // picture sent by a phone.
-    const QString base =
-        type == QLatin1String("D")
-            ? QStringLiteral("%1_%2_%3_%4m")
-                  .arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")), id.left(6), name)
-                  .arg(seq)
-            : name + QLatin1Char('e');
+    const QString base = type == QLatin1String("D")
+                             ? QStringLiteral("%1_%2_%3_%4m")
+                                   .arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")), id.left(6),
+                                        name, QTime::currentTime().toString(QStringLiteral("HHmmsszzz")))
+                             : name + QLatin1Char('e');
     const QString object =
         folder + (type == QLatin1String("D") ? QStringLiteral("dermatoscopic/") : QStringLiteral("imgL/")) +
         base + QStringLiteral(".jpg");

@@ -176,30 +176,30 @@ QString SampleData::clinicalImageName(const Pose &pose, int position, int versio
     return name;
 }
 
+std::vector<SampleData::BodyPart> SampleData::bodyParts(int position, const QSizeF &canvas)
+{
+    const double w = canvas.width(), h = canvas.height();
+    if (position < 0)
+        return {{QRectF(-50, -50, w + 100, h + 100), 0}};
+    if (position == 0 || position == 2)
+        return {{QRectF(62, -60, 140, h * 0.72 + 60), 70},
+                {QRectF(698, -60, 140, h * 0.72 + 60), 70},
+                {QRectF(235, h * 0.52, 205, h * 0.48 + 80), 90},
+                {QRectF(460, h * 0.52, 205, h * 0.48 + 80), 90},
+                {QRectF(225, -80, 450, h * 0.64 + 80), 130}};
+    const bool mirrored = position == 3;
+    const double armLeft = mirrored ? w - 535 : 395;
+    return {{QRectF(305, h * 0.55, 270, h * 0.45 + 80), 100},
+            {QRectF(290, -80, 320, h * 0.66 + 80), 120},
+            {QRectF(armLeft, -60, 140, h * 0.70 + 60), 70}};
+}
+
 QPainterPath SampleData::silhouette(int position, const QSizeF &canvas)
 {
     QPainterPath path;
     path.setFillRule(Qt::WindingFill);
-    const double w = canvas.width(), h = canvas.height();
-    if (position < 0) {
-        path.addRect(QRectF(-50, -50, w + 100, h + 100));
-        return path;
-    }
-    if (position == 0 || position == 2) {
-        path.addRoundedRect(QRectF(225, -80, 450, h * 0.64 + 80), 130, 130);
-        path.addRoundedRect(QRectF(235, h * 0.52, 205, h * 0.48 + 80), 90, 90);
-        path.addRoundedRect(QRectF(460, h * 0.52, 205, h * 0.48 + 80), 90, 90);
-        path.addRoundedRect(QRectF(62, -60, 140, h * 0.72 + 60), 70, 70);
-        path.addRoundedRect(QRectF(698, -60, 140, h * 0.72 + 60), 70, 70);
-        path.addEllipse(QRectF(150, -90, 600, 190));
-    } else {
-        const bool mirrored = position == 3;
-        auto x = [&](double v) { return mirrored ? w - v : v; };
-        path.addRoundedRect(QRectF(290, -80, 320, h * 0.66 + 80), 120, 120);
-        path.addRoundedRect(QRectF(305, h * 0.55, 270, h * 0.45 + 80), 100, 100);
-        const double armLeft = std::min(x(395), x(535));
-        path.addRoundedRect(QRectF(armLeft, -60, 140, h * 0.70 + 60), 70, 70);
-    }
+    for (const BodyPart &part : bodyParts(position, canvas))
+        path.addRoundedRect(part.rect, part.radius, part.radius);
     return path;
 }
 
@@ -358,8 +358,12 @@ SampleData::SampleData()
                     cam.pose.z = 1.25 + 0.5 * r;
                     cam.pose.alpha = 18.0 * xc + (xc >= 0 ? 0.5 : -0.5);
                     cam.pose.beta = 12.25 - 12.0 * r;
-                    const double wx = columns == 1 ? (canvasWidth - windowWidth) / 2
-                                                   : (canvasWidth - windowWidth) * c / (columns - 1);
+                    // Side views look at a narrower body: their cameras
+                    // stay closer together.
+                    const double spanLeft = (p % 2 == 0) ? 0.0 : 100.0;
+                    const double span = (p % 2 == 0) ? canvasWidth - windowWidth : 220.0;
+                    const double wx =
+                        columns == 1 ? spanLeft + span / 2 : spanLeft + span * c / (columns - 1);
                     cam.window = QRectF(wx, 40 + r * rowPitch, windowWidth, windowHeight);
                     cameras[p].push_back(cam);
                 }
@@ -650,7 +654,7 @@ SampleData::SampleData()
                                        .arg(++dermatoCounter);
                             QRandomGenerator drng(l->seed ^
                                                   quint32(0x9E3779B9u * quint32(dermatoCounter + 31 * k)));
-                            const double pixels = std::clamp(radius * 95.0, 170.0, 760.0);
+                            const double pixels = std::clamp(radius * 140.0, 260.0, 780.0);
                             QTransform turn;
                             turn.rotate(uniform(drng, -25, 25));
                             const QPointF centre(dermatoscopicWidth / 2 + uniform(drng, -160, 160),

@@ -128,7 +128,14 @@ public:
     const Session *session(int id) const;
     const Patient *patient(int id) const;
 
-    // The body silhouette of a position ("-1": the external close-up canvas).
+    // The body of a position as rounded shapes (torso, arms, legs), in body
+    // millimetres; "-1" is the external close-up canvas, skin everywhere.
+    struct BodyPart
+    {
+        QRectF rect;
+        double radius = 0;
+    };
+    static std::vector<BodyPart> bodyParts(int position, const QSizeF &canvas);
     static QPainterPath silhouette(int position, const QSizeF &canvas);
     // The clinical image name of a pose (y before x, truncated toward zero).
     static QString clinicalImageName(const Pose &pose, int position, int version);

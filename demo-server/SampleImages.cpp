@@ -34,40 +34,67 @@ QColor shade(const QColor &c, double factor)
                   std::clamp(int(c.blue() * factor), 0, 255));
 }
 
-// Skin over a body silhouette, in body millimetres (the painter maps them to
-// pixels): rounded shading across the body, a few faint freckles and a fine
-// texture.
-void paintSkin(QPainter &p, const QPainterPath &body, const QRectF &area, const QColor &skin, quint32 seed,
-               bool closeUp)
+// Skin over the body, in body millimetres (the painter maps them to pixels):
+// every part is shaded as a rounded limb, with a blotchy tint, faint freckles
+// and a fine texture. Everything follows the body, not the image, so that
+// neighbouring images of one position agree where they overlap.
+void paintSkin(QPainter &p, int position, const QSizeF &canvas, const QRectF &area, const QColor &skin,
+               quint32 seed, bool closeUp)
 {
     p.save();
     p.setPen(Qt::NoPen);
+    const QRectF visible = area.adjusted(-10, -10, 10, 10);
+    for (const SampleData::BodyPart &part : SampleData::bodyParts(position, canvas)) {
+        QPainterPath shape;
+        shape.addRoundedRect(part.rect, part.radius, part.radius);
+        if (!shape.intersects(visible))
+            continue;
+        QLinearGradient across(part.rect.left(), 0, part.rect.right(), 0);
+        const double edge = closeUp ? 0.9 : 0.66;
+        across.setColorAt(0.0, shade(skin, edge));
+        across.setColorAt(0.12, shade(skin, (edge + 1.0) / 2));
+        across.setColorAt(0.4, shade(skin, 1.05));
+        across.setColorAt(0.6, shade(skin, 1.03));
+        across.setColorAt(0.88, shade(skin, (edge + 0.98) / 2));
+        across.setColorAt(1.0, shade(skin, edge - 0.04));
+        p.setBrush(across);
+        p.drawPath(shape);
+    }
+    const QPainterPath body = SampleData::silhouette(position, canvas);
     p.setClipPath(body, Qt::IntersectClip);
-    // Shading and freckles follow the whole body, so that neighbouring images
-    // of one position agree where they overlap.
     const QRectF bounds = body.boundingRect();
-    QLinearGradient across(bounds.left(), 0, bounds.right(), 0);
-    across.setColorAt(0.0, shade(skin, closeUp ? 0.9 : 0.74));
-    across.setColorAt(0.22, shade(skin, 0.97));
-    across.setColorAt(0.5, shade(skin, 1.04));
-    across.setColorAt(0.78, shade(skin, 0.97));
-    across.setColorAt(1.0, shade(skin, closeUp ? 0.88 : 0.72));
-    const QRectF painted = bounds.intersected(area.adjusted(-10, -10, 10, 10));
-    p.fillRect(painted, across);
     QLinearGradient down(0, bounds.top(), 0, bounds.bottom());
-    down.setColorAt(0, QColor(255, 240, 230, 26));
-    down.setColorAt(1, QColor(40, 20, 10, 34));
-    p.fillRect(painted, down);
+    down.setColorAt(0, QColor(255, 240, 230, 22));
+    down.setColorAt(1, QColor(40, 20, 10, 30));
+    p.fillRect(bounds.intersected(visible), down);
 
     QRandomGenerator rng(seed);
-    for (int i = 0; i < 260; ++i) {
+    // Blotches: broad, faint patches of redder or browner skin.
+    for (int i = 0; i < 120; ++i) {
         const QPointF c(bounds.left() + rng.generateDouble() * bounds.width(),
                         bounds.top() + rng.generateDouble() * bounds.height());
-        if (!area.adjusted(-5, -5, 5, 5).contains(c))
+        const double r = 20 + rng.generateDouble() * 70;
+        const bool red = rng.bounded(3u) == 0;
+        if (!visible.adjusted(-r, -r, r, r).contains(c))
             continue;
-        const double r = 0.25 + rng.generateDouble() * 0.45;
-        QColor freckle = shade(skin, 0.72);
-        freckle.setAlpha(40 + int(rng.bounded(40u)));
+        QRadialGradient blotch(c, r);
+        QColor tint = red ? QColor(200, 90, 80) : shade(skin, 0.8);
+        tint.setAlpha(red ? 18 : 26);
+        blotch.setColorAt(0, tint);
+        tint.setAlpha(0);
+        blotch.setColorAt(1, tint);
+        p.setBrush(blotch);
+        p.drawEllipse(c, r, r);
+    }
+    for (int i = 0; i < 420; ++i) {
+        const QPointF c(bounds.left() + rng.generateDouble() * bounds.width(),
+                        bounds.top() + rng.generateDouble() * bounds.height());
+        const double r = 0.25 + rng.generateDouble() * 0.5;
+        const int alpha = 40 + int(rng.bounded(50u));
+        if (!visible.contains(c))
+            continue;
+        QColor freckle = shade(skin, 0.7);
+        freckle.setAlpha(alpha);
         p.setBrush(freckle);
         p.drawEllipse(c, r, r * 0.85);
     }
@@ -115,7 +142,7 @@ void paintLesion(QPainter &p, const QPolygonF &outline, const QPointF &centre, d
 
 void paintTexture(QPainter &p, const QRect &pixels, quint32 seed, double scale)
 {
-    const QImage tile = noiseTile(seed, 256, 38);
+    const QImage tile = noiseTile(seed, 256, 60);
     QBrush brush(tile);
     QTransform t;
     t.scale(scale, scale);
@@ -159,8 +186,8 @@ QImage SampleImages::clinical(const SampleData::Session &session, const SampleDa
     const QRectF area = toPixels.inverted().mapRect(QRectF(pixels));
     const auto canvas = session.canvas.find(image.position);
     const QSizeF canvasSize = canvas == session.canvas.end() ? QSizeF(900, 1000) : canvas->second;
-    const QPainterPath body = SampleData::silhouette(image.position, canvasSize);
-    paintSkin(p, body, area, session.skin, session.seed * 31u + quint32(image.position + 7), image.external);
+    paintSkin(p, image.position, canvasSize, area, session.skin,
+              session.seed * 31u + quint32(image.position + 7), image.external);
     for (const SampleData::LesionPaint &lesion : session.lesions) {
         if (lesion.position != image.position)
             continue;

@@ -3,11 +3,19 @@
 //   demo-server [--data DIR] [--port N] [--small] [--reset] [--phone auto|manual] ...
 //   demo-server totp USER        prints the current authenticator code of USER
 //   demo-server generate ...     makes the sample data and every picture, then exits
+//   demo-server configure FILE [BASE] [--port N]
+//                                writes the viewer's configuration FILE (keys of BASE kept) so
+//                                that it finds this server and trusts its certificate authority
 
 #include "demo-server/DemoServer.h"
 
 #include <QCommandLineParser>
 #include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 
@@ -19,6 +27,38 @@ int fail(const QString &message)
 {
     std::fprintf(stderr, "demo-server: %s\n", qPrintable(message));
     return 2;
+}
+
+// The viewer's configuration with the optional keys that point it at this
+// server: "directory" (where server names are looked up) and
+// "caCertificates" (PEM files trusted besides the system's).
+int configure(const QString &target, const QString &base, quint16 port)
+{
+    QJsonObject config;
+    if (!base.isEmpty()) {
+        QFile in(base);
+        if (in.open(QIODevice::ReadOnly)) {
+            QJsonParseError error;
+            const QJsonDocument doc = QJsonDocument::fromJson(in.readAll(), &error);
+            if (!doc.isObject())
+                return fail(QStringLiteral("%1 is not a JSON object: %2").arg(base, error.errorString()));
+            config = doc.object();
+        }
+    }
+    const QString url = QStringLiteral("https://127.0.0.1:%1").arg(port);
+    config.insert(QStringLiteral("server"), url);
+    config.insert(QStringLiteral("directory"), url);
+    config.insert(QStringLiteral("caCertificates"), QJsonArray{DemoServer::caCertificatePath()});
+    if (!config.value(QStringLiteral("gui")).isObject())
+        config.insert(QStringLiteral("gui"),
+                      QJsonObject{{QStringLiteral("names"), QJsonArray{QStringLiteral("frontal"), QStringLiteral("right"),
+                                                                      QStringLiteral("back"), QStringLiteral("left")}},
+                                  {QStringLiteral("warning"), QString()}});
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly) || out.write(QJsonDocument(config).toJson(QJsonDocument::Indented)) < 0
+        || !out.commit())
+        return fail(QStringLiteral("cannot write %1").arg(target));
+    return 0;
 }
 
 qint64 folderSize(const QString &path)
@@ -99,6 +139,13 @@ int main(int argc, char **argv)
                     .arg(args[1]));
         std::fprintf(stdout, "%s\n", qPrintable(code));
         return 0;
+    }
+    if (!args.isEmpty() && args.first() == QLatin1String("configure")) {
+        bool ok = false;
+        const quint16 p = quint16(parser.value(port).toUInt(&ok));
+        if (args.size() < 2 || args.size() > 3 || !ok || p == 0)
+            return fail(QStringLiteral("usage: demo-server configure FILE [BASE] [--port N]"));
+        return configure(args[1], args.value(2), p);
     }
     const bool generateOnly = !args.isEmpty() && args.first() == QLatin1String("generate");
     if (!args.isEmpty() && !generateOnly)

@@ -1,0 +1,380 @@
+#include "DemoTestSupport.h"
+
+#include "demo-server/SampleData.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+
+class tst_DemoFaults : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+    void failNextPerGroup_data();
+    void failNextPerGroup();
+    void latency();
+    void hang();
+    void truncate();
+    void notJson();
+    void targetsWithoutFields();
+    void faultsOverHttp_data();
+    void faultsOverHttp();
+    void commandLineSpecs_data();
+    void commandLineSpecs();
+    void faultsFromOptions();
+    void otherControls();
+
+private:
+    HttpResult requestOf(const QString &group);
+    std::unique_ptr<TestServer> server;
+    TestClient client;
+    int session = 0;
+};
+
+void tst_DemoFaults::initTestCase()
+{
+    server = std::make_unique<TestServer>();
+    QVERIFY2(server->started, qPrintable(server->server->errorString()));
+    client.token = loginToken(client, *server);
+    session = SampleData::instance().patient(11)->sessions.back();
+}
+
+void tst_DemoFaults::cleanup()
+{
+    server->server->clearFaults();
+}
+
+// One request of each endpoint group.
+HttpResult tst_DemoFaults::requestOf(const QString &group)
+{
+    if (group == QLatin1String("directory"))
+        return client.get(server->url(QStringLiteral("/api/server/demo/")), false);
+    if (group == QLatin1String("auth"))
+        return client.postJson(server->url(QStringLiteral("/api-auth/app/v1/auth/login")),
+                               {{QStringLiteral("username"), QStringLiteral("doctor")},
+                                {QStringLiteral("password"), DemoServer::password()}},
+                               false);
+    if (group == QLatin1String("patients"))
+        return client.get(server->url(QStringLiteral("/api/me/")));
+    if (group == QLatin1String("sessions"))
+        return client.get(server->url(QStringLiteral("/api/patients/11/json/")));
+    if (group == QLatin1String("storage-get"))
+        return client.get(
+            server->server->presignedUrl(QStringLiteral("GET"),
+                                         QStringLiteral("sessions/11/%1/session.json").arg(session)),
+            false);
+    if (group == QLatin1String("assign"))
+        return client.postJson(
+            server->url(QStringLiteral("/api/patients/11/sessions/%1/assign_external/").arg(session)),
+            {{QStringLiteral("filename"), QString()}, {QStringLiteral("type"), QStringLiteral("L")}});
+    if (group == QLatin1String("sync"))
+        return client.postJson(server->url(QStringLiteral("/api/sync/")),
+                               {{QStringLiteral("session"), session}});
+    if (group == QLatin1String("reports"))
+        return client.get(server->url(QStringLiteral("/api/me/reportTemplate/")));
+    return {};
+}
+
+void tst_DemoFaults::failNextPerGroup_data()
+{
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<int>("status");
+    for (const QString &group : DemoFaults::groups()) {
+        if (group != QLatin1String("storage-put"))
+            QTest::newRow(qPrintable(group)) << group << (group == QLatin1String("auth") ? 500 : 503);
+    }
+    QTest::newRow("storage-put") << "storage-put" << 502;
+}
+
+void tst_DemoFaults::failNextPerGroup()
+{
+    QFETCH(QString, group);
+    QFETCH(int, status);
+    QString target;
+    if (group == QLatin1String("storage-put")) {
+        target = requestOf(QStringLiteral("assign"))
+                     .object()
+                     .value(QStringLiteral("json"))
+                     .toObject()
+                     .value(QStringLiteral("url"))
+                     .toString();
+        QVERIFY(!target.isEmpty());
+    }
+    auto send = [&] {
+        return group == QLatin1String("storage-put")
+                   ? client.put(target,
+                                QJsonDocument(SampleData::instance().session(session)->document).toJson())
+                   : requestOf(group);
+    };
+    const HttpResult normal = send();
+    QVERIFY(normal.status >= 200 && normal.status < 300);
+    DemoFaults::Fault fault;
+    fault.failNext = 2;
+    fault.failStatus = status;
+    server->server->setFault(group, fault);
+    // Another group is not touched.
+    const QString other =
+        group == QLatin1String("directory") ? QStringLiteral("sessions") : QStringLiteral("directory");
+    QCOMPARE(requestOf(other).status, 200);
+    for (int i = 0; i < 2; ++i) {
+        const HttpResult failed = send();
+        QCOMPARE(failed.status, status);
+        QCOMPARE(failed.errorCode(), QStringLiteral("injected_fault"));
+    }
+    const HttpResult again = send();
+    QVERIFY(again.status >= 200 && again.status < 300);
+    QVERIFY(server->server->fault(group).isEmpty());
+}
+
+void tst_DemoFaults::latency()
+{
+    DemoFaults::Fault fault;
+    fault.latencyMs = 400;
+    server->server->setFault(QStringLiteral("patients"), fault);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(requestOf(QStringLiteral("patients")).status, 200);
+    QVERIFY(timer.elapsed() >= 400);
+}
+
+void tst_DemoFaults::hang()
+{
+    DemoFaults::Fault fault;
+    fault.hang = true;
+    server->server->setFault(QStringLiteral("sessions"), fault);
+    client.timeoutMs = 700;
+    const HttpResult r = requestOf(QStringLiteral("sessions"));
+    client.timeoutMs = 20000;
+    QVERIFY(r.timedOut);
+    QCOMPARE(r.status, 0);
+    server->server->clearFaults();
+    QCOMPARE(requestOf(QStringLiteral("sessions")).status, 200);
+}
+
+void tst_DemoFaults::truncate()
+{
+    const QByteArray whole = requestOf(QStringLiteral("storage-get")).body;
+    QVERIFY(whole.size() > 100);
+    DemoFaults::Fault fault;
+    fault.truncate = true;
+    server->server->setFault(QStringLiteral("storage-get"), fault);
+    const HttpResult cut = requestOf(QStringLiteral("storage-get"));
+    QVERIFY(cut.error != QNetworkReply::NoError);
+    QVERIFY(cut.body.size() < whole.size());
+}
+
+void tst_DemoFaults::notJson()
+{
+    DemoFaults::Fault fault;
+    fault.notJson = true;
+    server->server->setFault(QStringLiteral("patients"), fault);
+    const HttpResult r = requestOf(QStringLiteral("patients"));
+    QCOMPARE(r.status, 200);
+    QVERIFY(!r.body.isEmpty());
+    QJsonParseError error;
+    QJsonDocument::fromJson(r.body, &error);
+    QVERIFY(error.error != QJsonParseError::NoError);
+}
+
+void tst_DemoFaults::targetsWithoutFields()
+{
+    DemoFaults::Fault fault;
+    fault.noFields = true;
+    server->server->setFault(QStringLiteral("assign"), fault);
+    server->server->setFault(QStringLiteral("reports"), fault);
+    const HttpResult assign = client.postJson(
+        server->url(QStringLiteral("/api/patients/11/sessions/%1/assign_external/").arg(session)),
+        {{QStringLiteral("filename"), QStringLiteral("x.jpg")},
+         {QStringLiteral("type"), QStringLiteral("D")}});
+    QCOMPARE(assign.status, 201);
+    for (const char *key : {"json", "file"}) {
+        const QJsonObject target = assign.object().value(QLatin1String(key)).toObject();
+        QVERIFY(target.contains(QStringLiteral("url")));
+        QVERIFY(!target.contains(QStringLiteral("fields")));
+    }
+    const HttpResult report = client.post(
+        server->url(QStringLiteral("/api/patients/11/sessions/%1/reports/").arg(session)), QByteArray());
+    QCOMPARE(report.status, 201);
+    QVERIFY(!report.object().value(QStringLiteral("url")).toObject().contains(QStringLiteral("fields")));
+    server->server->clearFaults();
+    QVERIFY(requestOf(QStringLiteral("assign"))
+                .object()
+                .value(QStringLiteral("json"))
+                .toObject()
+                .contains(QStringLiteral("fields")));
+}
+
+void tst_DemoFaults::faultsOverHttp_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QJsonObject>("body");
+    QTest::addColumn<int>("status");
+    QTest::newRow("by body") << "/control/faults"
+                             << QJsonObject{{QStringLiteral("group"), QStringLiteral("patients")},
+                                            {QStringLiteral("failNext"), 1},
+                                            {QStringLiteral("failStatus"), 500}}
+                             << 200;
+    QTest::newRow("by path") << "/control/faults/patients"
+                             << QJsonObject{{QStringLiteral("failNext"), 1},
+                                            {QStringLiteral("failStatus"), 500}}
+                             << 200;
+    QTest::newRow("unknown group") << "/control/faults"
+                                   << QJsonObject{{QStringLiteral("group"), QStringLiteral("cache")},
+                                                  {QStringLiteral("failNext"), 1}}
+                                   << 400;
+    QTest::newRow("unknown setting") << "/control/faults/patients"
+                                     << QJsonObject{{QStringLiteral("explode"), true}} << 400;
+    QTest::newRow("not an error status")
+        << "/control/faults/patients"
+        << QJsonObject{{QStringLiteral("failNext"), 1}, {QStringLiteral("failStatus"), 200}} << 400;
+    QTest::newRow("status the server cannot write")
+        << "/control/faults/patients"
+        << QJsonObject{{QStringLiteral("failNext"), 1}, {QStringLiteral("failStatus"), 599}} << 400;
+    QTest::newRow("negative latency")
+        << "/control/faults/patients" << QJsonObject{{QStringLiteral("latencyMs"), -5}} << 400;
+}
+
+void tst_DemoFaults::faultsOverHttp()
+{
+    QFETCH(QString, path);
+    QFETCH(QJsonObject, body);
+    QFETCH(int, status);
+    TestClient control;
+    const HttpResult r = control.postJson(server->url(path), body, false);
+    QCOMPARE(r.status, status);
+    const HttpResult me = requestOf(QStringLiteral("patients"));
+    if (status == 200) {
+        QCOMPARE(me.status, body.value(QStringLiteral("failStatus")).toInt());
+        QCOMPARE(control.get(server->url(QStringLiteral("/control/faults")), false).object().size(), 0);
+    } else {
+        QCOMPARE(me.status, 200);
+    }
+    // Setting and clearing.
+    control.postJson(server->url(QStringLiteral("/control/faults/sessions")),
+                     {{QStringLiteral("latencyMs"), 10}}, false);
+    QCOMPARE(control.get(server->url(QStringLiteral("/control/faults")), false)
+                 .object()
+                 .value(QStringLiteral("sessions"))
+                 .toObject()
+                 .value(QStringLiteral("latencyMs"))
+                 .toInt(),
+             10);
+    QCOMPARE(control.del(server->url(QStringLiteral("/control/faults"))).status, 200);
+    QVERIFY(server->server->fault(QStringLiteral("sessions")).isEmpty());
+}
+
+void tst_DemoFaults::commandLineSpecs_data()
+{
+    QTest::addColumn<QString>("spec");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QJsonObject>("fault");
+    auto f = [](int latency, int failNext, int status, bool hang, bool truncate, bool notJson,
+                bool noFields) {
+        DemoFaults::Fault x;
+        x.latencyMs = latency;
+        x.failNext = failNext;
+        x.failStatus = status;
+        x.hang = hang;
+        x.truncate = truncate;
+        x.notJson = notJson;
+        x.noFields = noFields;
+        return x.toJson();
+    };
+    QTest::newRow("latency") << "storage-get:latency=400" << true << "storage-get"
+                             << f(400, 0, 503, false, false, false, false);
+    QTest::newRow("failures with status")
+        << "assign:fail=2,status=500" << true << "assign" << f(0, 2, 500, false, false, false, false);
+    QTest::newRow("one failure") << "sync:fail" << true << "sync" << f(0, 1, 503, false, false, false, false);
+    QTest::newRow("flags") << "reports:noFields,notJson" << true << "reports"
+                           << f(0, 0, 503, false, false, true, true);
+    QTest::newRow("hang") << "sessions:hang" << true << "sessions" << f(0, 0, 503, true, false, false, false);
+    QTest::newRow("unknown group") << "cache:latency=1" << false << "" << QJsonObject();
+    QTest::newRow("not a number") << "patients:latency=soon" << false << "" << QJsonObject();
+    QTest::newRow("unknown key") << "patients:explode" << false << "" << QJsonObject();
+    QTest::newRow("success status") << "patients:fail=1,status=204" << false << "" << QJsonObject();
+}
+
+void tst_DemoFaults::commandLineSpecs()
+{
+    QFETCH(QString, spec);
+    QFETCH(bool, valid);
+    QFETCH(QString, group);
+    QFETCH(QJsonObject, fault);
+    QString parsedGroup, error;
+    DemoFaults::Fault parsed;
+    QCOMPARE(DemoFaults::parseSpec(spec, &parsedGroup, &parsed, &error), valid);
+    if (valid) {
+        QCOMPARE(parsedGroup, group);
+        QCOMPARE(parsed.toJson(), fault);
+    } else {
+        QVERIFY(!error.isEmpty());
+    }
+}
+
+void tst_DemoFaults::faultsFromOptions()
+{
+    DemoServer::Options options;
+    DemoFaults::Fault fault;
+    fault.failNext = 1;
+    fault.failStatus = 502;
+    options.faults.insert(QStringLiteral("directory"), fault);
+    TestServer faulty(options);
+    QVERIFY(faulty.started);
+    TestClient c;
+    QCOMPARE(c.get(faulty.url(QStringLiteral("/api/server/demo/")), false).status, 502);
+    QCOMPARE(c.get(faulty.url(QStringLiteral("/api/server/demo/")), false).status, 200);
+}
+
+void tst_DemoFaults::otherControls()
+{
+    TestClient control;
+    HttpResult r = control.get(server->url(QStringLiteral("/control/totp/doctor.totp")), false);
+    QCOMPARE(r.status, 200);
+    QCOMPARE(r.object().value(QStringLiteral("code")).toString().size(), 6);
+    QCOMPARE(control.get(server->url(QStringLiteral("/control/totp/doctor")), false).status, 404);
+
+    control.postJson(server->url(QStringLiteral("/api-auth/app/v1/auth/login")),
+                     {{QStringLiteral("username"), QStringLiteral("doctor.mail")},
+                      {QStringLiteral("password"), DemoServer::password()}},
+                     false);
+    r = control.get(server->url(QStringLiteral("/control/outbox/doctor.mail")), false);
+    QCOMPARE(r.object().value(QStringLiteral("code")).toString(),
+             server->server->lastMailedCode(QStringLiteral("doctor.mail")));
+
+    // An upload is listed and readable through the controls.
+    const QString target = requestOf(QStringLiteral("assign"))
+                               .object()
+                               .value(QStringLiteral("json"))
+                               .toObject()
+                               .value(QStringLiteral("url"))
+                               .toString();
+    QJsonObject edited = SampleData::instance().session(session)->document;
+    edited.insert(QStringLiteral("EditedBy"), QStringLiteral("controls"));
+    QCOMPARE(client.put(target, QJsonDocument(edited).toJson()).status, 200);
+    r = control.get(server->url(QStringLiteral("/control/uploads")), false);
+    const QJsonArray uploads = r.json().array();
+    QVERIFY(!uploads.isEmpty());
+    const QString object = uploads.last().toObject().value(QStringLiteral("object")).toString();
+    QCOMPARE(object, QStringLiteral("sessions/11/%1/session.json").arg(session));
+    QCOMPARE(control.get(server->url(QStringLiteral("/control/objects/") + object), false)
+                 .object()
+                 .value(QStringLiteral("EditedBy"))
+                 .toString(),
+             QStringLiteral("controls"));
+
+    // Reset puts the sample data back.
+    QCOMPARE(control.post(server->url(QStringLiteral("/control/reset")), QByteArray(), {}, false).status,
+             200);
+    QCOMPARE(QJsonDocument::fromJson(server->server->storedObject(object)).object(),
+             SampleData::instance().session(session)->document);
+    QVERIFY(server->server->uploads().isEmpty());
+    // Tokens are gone with the old data.
+    QCOMPARE(client.get(server->url(QStringLiteral("/api/me/"))).status, 403);
+    client.token = loginToken(client, *server);
+    QCOMPARE(client.get(server->url(QStringLiteral("/api/me/"))).status, 200);
+}
+
+QTEST_MAIN(tst_DemoFaults)
+#include "tst_demofaults.moc"
