@@ -37,19 +37,6 @@ const char *const kButtonStyle = "\n    QPushButton {\n        color: white;\n"
                                  // A button waiting for the server must look so.
                                  "QPushButton:disabled { color: rgb(128,128,128); }";
 
-// The dialog paints its own panel; these keep its texts and fields readable on it.
-const char *const kDialogStyle = "QLabel { color: white; }"
-                                 "QLabel#errorMessage { color: rgb(255, 138, 128); font-weight: bold; }"
-                                 "QLineEdit { color: white; background-color: rgb(45, 45, 49);"
-                                 " border: 1px solid rgb(78, 78, 84); border-radius: 6px; padding: 5px 8px;"
-                                 " selection-background-color: rgb(94, 94, 94); }"
-                                 "QLineEdit:focus { border: 1px solid rgb(255, 218, 195); }";
-
-const char *const kCompleterStyle =
-    "QListView#serverCompleterView { color: white; background-color: rgb(45, 45, 49);"
-    " border: 1px solid rgb(255, 218, 195); border-radius: 6px; padding: 2px; }"
-    "QListView#serverCompleterView::item:selected { background-color: rgb(94, 94, 94); }";
-
 // Codes are often pasted with spaces ("123 456"); they are never part of it.
 QString codeText(const QString &typed)
 {
@@ -65,7 +52,11 @@ QtAuthDialog::QtAuthDialog(QWidget *parent) : QDialog(parent)
     ui.setupUi(this);
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
-    setStyleSheet(QString::fromLatin1(kDialogStyle));
+
+    // The pages lie on the painted panel; the main window's stacked widget of
+    // the same name is painted by the application style sheet.
+    ui.stackedWidget->setStyleSheet(
+        QStringLiteral("QStackedWidget#stackedWidget { background: transparent; }"));
 
     readServers();
     ui.serverName->setText(recent);
@@ -83,13 +74,14 @@ QtAuthDialog::QtAuthDialog(QWidget *parent) : QDialog(parent)
     popupStyle->setParent(popup);
     popup->setStyle(popupStyle);
     popup->setAttribute(Qt::WA_TranslucentBackground);
-    popup->setStyleSheet(QString::fromLatin1(kCompleterStyle));
     ui.serverName->setCompleter(completer);
 
     // Title row: icon, title, and a close button that gives up the login.
     auto *titleRow = new QHBoxLayout();
     titleRow->setObjectName("titleRow");
-    titleRow->setContentsMargins(5, 5, 5, 0);
+    // Clear of the panel's rounded corner, so the icon does not sit on the outline.
+    titleRow->setContentsMargins(14, 8, 8, 0);
+    titleRow->setSpacing(6);
     auto *titleIcon = new QLabel(this);
     titleIcon->setObjectName("titleIcon");
     titleIcon->setPixmap(QIcon(QStringLiteral(":/icon/AppIconSVG"))

@@ -61,6 +61,12 @@ int httpStatus(QNetworkReply *reply)
     return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
+// What the reply still holds; an aborted reply is closed and holds nothing.
+QByteArray remainingBody(QNetworkReply *reply)
+{
+    return reply->isOpen() ? reply->readAll() : QByteArray();
+}
+
 // The status of a login step's answer, or 0 when the transfer itself failed:
 // a status line followed by a cut-off body is no answer to act on.
 int answeredStatus(QNetworkReply *reply)
@@ -356,7 +362,7 @@ void ServerVisualizer::handleFailure(QNetworkReply *reply)
           QStringLiteral(": (") + QString::number(int(reply->error())) + QStringLiteral(") ") +
           errorName(reply->error()) +
           (status ? QStringLiteral(" HTTP ") + QString::number(status) : QString()));
-    const QByteArray body = reply->readAll();
+    const QByteArray body = remainingBody(reply);
 
     if (server == kEc2 && operation == QLatin1String("registerPatient")) {
         // Never silent: an empty or long body (an error page) gives a plain message.
@@ -457,7 +463,7 @@ void ServerVisualizer::replyLogin(QNetworkReply *reply)
         trace(QStringLiteral("Error en login: ") + QString::number(status));
     else if (status != 401)
         trace(QStringLiteral("Login completat amb exit."));
-    finishLoginStep(ServerReplies::loginReply(status, reply->readAll(), reply->error()), true);
+    finishLoginStep(ServerReplies::loginReply(status, remainingBody(reply), reply->error()), true);
 }
 
 void ServerVisualizer::replySecondFactor(QNetworkReply *reply)
@@ -471,7 +477,7 @@ void ServerVisualizer::replySecondFactor(QNetworkReply *reply)
     else
         trace(mfa ? QStringLiteral("2FA autenticacio completada.")
                   : QStringLiteral("Confirmacio del codi completada."));
-    finishLoginStep(ServerReplies::secondFactorReply(status, reply->readAll(), reply->error()), mfa);
+    finishLoginStep(ServerReplies::secondFactorReply(status, remainingBody(reply), reply->error()), mfa);
 }
 
 // Every login step ends with exactly one signal, so that the dialog always
