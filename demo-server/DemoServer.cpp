@@ -28,6 +28,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -342,8 +343,10 @@ void DemoServer::Private::closeData()
     hung.clear();
     if (sync)
         sync->stopAll();
-    if (storage)
+    if (storage) {
+        storage->stopWarmUp();
         storage->waitForJobs();
+    }
     sync.reset();
     auth.reset();
     storage.reset();
@@ -553,6 +556,15 @@ void DemoServer::Private::handle(const ExchangePtr &exchange)
     const DemoFaults::Fault fault = route.group.isEmpty() ? DemoFaults::Fault() : faults.take(route.group);
     exchange->fault = fault;
     if (fault.hang) {
+        // Hung exchanges whose clients gave up are let go.
+        hung.erase(std::remove_if(hung.begin(), hung.end(),
+                                  [](const ExchangePtr &e) {
+                                      if (e->clientConnected())
+                                          return false;
+                                      e->abandon(QStringLiteral("client gone"));
+                                      return true;
+                                  }),
+                   hung.end());
         hung.push_back(exchange);
         if (options.logRequests) {
             std::fprintf(stdout, "%s %s hangs (injected)\n", qPrintable(exchange->method),
@@ -663,11 +675,11 @@ void DemoServer::Private::finished(HttpExchange &exchange, int status, const QSt
 }
 
 QString DemoServer::Private::signedUrl(const QString &method, const QString &object,
-                                      std::optional<qint64> expires) const
+                                       std::optional<qint64> expires) const
 {
     const QString path = QStringLiteral("/storage/") + object;
-    return base() + path + QLatin1Char('?')
-        + signer.query(method, path, expires ? *expires : now() + options.urlLifetimeSeconds);
+    return base() + path + QLatin1Char('?') +
+           signer.query(method, path, expires ? *expires : now() + options.urlLifetimeSeconds);
 }
 
 QJsonObject DemoServer::Private::uploadTarget(const QString &object, const QString &purpose, int patientId,

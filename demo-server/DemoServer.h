@@ -33,6 +33,7 @@ public:
         int mailCodeLifetimeSeconds = 600;
         QMap<QString, DemoFaults::Fault> faults; // by group, see DemoFaults::groups()
         bool logRequests = true;                 // one line per request on standard output
+        bool warmUp = false;                     // make the pictures in the background from the start
         QString certDir;                         // empty: demo-server/certs of the source tree
     };
 

@@ -14,7 +14,39 @@ DemoStorage::DemoStorage(QString r, bool s) : rootDir(std::move(r)), small(s) {}
 
 DemoStorage::~DemoStorage()
 {
+    stopWarmUp();
     waitForJobs();
+}
+
+void DemoStorage::startWarmUp()
+{
+    stopWarmUp();
+    warmUpPool = std::make_unique<QThreadPool>();
+    warmUpPool->setMaxThreadCount(1);
+    warmUpPool->setThreadPriority(QThread::LowestPriority);
+    const Sizes s = sizes();
+    const QString base = rootDir;
+    for (const QString &object : sampleImageObjects()) {
+        warmUpPool->start([object, s, base] {
+            const QString path = base + QLatin1Char('/') + object;
+            if (QFileInfo::exists(path))
+                return;
+            const QByteArray bytes = make(recipe(object), s);
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            QSaveFile file(path);
+            if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
+                file.commit();
+        });
+    }
+}
+
+void DemoStorage::stopWarmUp()
+{
+    if (!warmUpPool)
+        return;
+    warmUpPool->clear();
+    warmUpPool->waitForDone();
+    warmUpPool.reset();
 }
 
 DemoStorage::Sizes DemoStorage::sizesFor(bool small)

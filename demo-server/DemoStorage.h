@@ -6,8 +6,11 @@
 #include <QFuture>
 #include <QSize>
 #include <QString>
+#include <QThreadPool>
 
+#include <functional>
 #include <map>
+#include <memory>
 
 // The stored objects (documents, images, templates, reports) as files under
 // the data folder. Sample images are made on their first request and kept:
@@ -53,6 +56,11 @@ public:
     QFuture<QByteArray> fetch(const QString &object);
     // Makes every sample image that does not exist yet, using every core.
     int makeAll(const std::function<void(int done, int total)> &progress = {});
+    // Makes the sample images in the background, one at a time at low
+    // priority, in the order the viewer is likely to ask for them (first
+    // patient first), so that a session is ready when it is opened.
+    void startWarmUp();
+    void stopWarmUp();
     void waitForJobs();
 
     // What a sample image object shows; exposed for the tests of the pictures.
@@ -77,4 +85,5 @@ private:
     QString rootDir;
     bool small = false;
     std::map<QString, QFuture<QByteArray>> jobs;
+    std::unique_ptr<QThreadPool> warmUpPool;
 };

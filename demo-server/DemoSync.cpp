@@ -78,9 +78,10 @@ std::optional<QVariantMap> DemoSync::owned(const ExchangePtr &exchange, const De
 
 std::optional<QVariantMap> DemoSync::current(const QString &id) const
 {
-    return db.selectOne(QStringLiteral("SELECT * FROM sync_images WHERE sync_id = ? AND state = 'pending' "
-                                       "ORDER BY seq LIMIT 1"),
-                        {id});
+    return db.selectOne(
+        QStringLiteral("SELECT * FROM sync_images WHERE sync_id = ? AND state IN ('pending', 'taking') "
+                       "ORDER BY seq LIMIT 1"),
+        {id});
 }
 
 QString DemoSync::newestSyncId() const
@@ -218,7 +219,7 @@ void DemoSync::request(const ExchangePtr &exchange, const DemoAuth::Identity &wh
     for (const auto &w : wanted) {
         // A name asked for again replaces its earlier, unfinished request.
         db.exec(QStringLiteral("UPDATE sync_images SET state = 'cancelled', updated = ? WHERE sync_id = ? "
-                               "AND name = ? AND state = 'pending'"),
+                               "AND name = ? AND state IN ('pending', 'taking')"),
                 {now(), id, w.first});
         db.exec(QStringLiteral("INSERT INTO sync_images(sync_id, name, type, round, state, updated) "
                                "VALUES(?, ?, ?, ?, 'pending', ?)"),
@@ -278,10 +279,11 @@ void DemoSync::cancel(const ExchangePtr &exchange, const DemoAuth::Identity &who
     if (!owned(exchange, who, id))
         return;
     const auto pending = db.selectOne(
-        QStringLiteral("SELECT COUNT(*) AS n FROM sync_images WHERE sync_id = ? AND state = 'pending'"),
+        QStringLiteral(
+            "SELECT COUNT(*) AS n FROM sync_images WHERE sync_id = ? AND state IN ('pending', 'taking')"),
         {id});
     db.exec(QStringLiteral("UPDATE sync_images SET state = 'cancelled', updated = ? WHERE sync_id = ? AND "
-                           "state = 'pending'"),
+                           "state IN ('pending', 'taking')"),
             {now(), id});
     exchange->replyJson(200, QJsonObject{{QStringLiteral("cancelled"),
                                           pending ? pending->value(QStringLiteral("n")).toInt() : 0}});
@@ -325,21 +327,32 @@ bool DemoSync::join(const QString &given)
     return db.exec(QStringLiteral("UPDATE sync_sessions SET has_device = 1 WHERE id = ?"), {id});
 }
 
+std::optional<QVariantMap> DemoSync::untaken(const QString &id) const
+{
+    return db.selectOne(QStringLiteral("SELECT * FROM sync_images WHERE sync_id = ? AND state = 'pending' "
+                                       "ORDER BY seq LIMIT 1"),
+                        {id});
+}
+
 bool DemoSync::advance(const QString &given)
 {
     const QString id = resolve(given);
-    if (id.isEmpty() || !current(id))
+    const auto row = id.isEmpty() ? std::nullopt : untaken(id);
+    if (!row)
         return false;
-    complete(id, true);
+    take(id, *row);
     return true;
 }
 
 bool DemoSync::fail(const QString &given)
 {
     const QString id = resolve(given);
-    if (id.isEmpty() || !current(id))
+    const auto row = id.isEmpty() ? std::nullopt : current(id);
+    if (!row)
         return false;
-    complete(id, false);
+    work.remove(id);
+    db.exec(QStringLiteral("UPDATE sync_images SET state = 'failed', updated = ? WHERE seq = ?"),
+            {now(), row->value(QStringLiteral("seq"))});
     return true;
 }
 
@@ -347,8 +360,11 @@ int DemoSync::finish(const QString &given)
 {
     const QString id = resolve(given);
     int count = 0;
-    while (!id.isEmpty() && current(id) && count < 1000) {
-        complete(id, true);
+    while (!id.isEmpty() && count < 1000) {
+        const auto row = untaken(id);
+        if (!row)
+            break;
+        take(id, *row);
         ++count;
     }
     return count;
@@ -374,30 +390,28 @@ QJsonObject DemoSync::state(const QString &given) const
             {QStringLiteral("images"), images}};
 }
 
-void DemoSync::complete(const QString &id, bool success)
+void DemoSync::take(const QString &id, const QVariantMap &row)
 {
-    const auto row = current(id);
-    if (!row)
-        return;
-    const qint64 seq = row->value(QStringLiteral("seq")).toLongLong();
+    const qint64 seq = row.value(QStringLiteral("seq")).toLongLong();
     work.remove(id);
-    if (!success) {
-        db.exec(QStringLiteral("UPDATE sync_images SET state = 'failed', updated = ? WHERE seq = ?"),
-                {now(), seq});
-        return;
-    }
-    db.exec(QStringLiteral("UPDATE sync_images SET state = 'done', updated = ? WHERE seq = ?"), {now(), seq});
+    // The picture stays the phone's current one until it is stored: only then
+    // is it done, with its URL, and the phone moves on.
+    db.exec(QStringLiteral("UPDATE sync_images SET state = 'taking', updated = ? WHERE seq = ?"),
+            {now(), seq});
 
     const auto sync =
         db.selectOne(QStringLiteral("SELECT s.id AS session_id, s.patient_id FROM sync_sessions y "
                                     "JOIN sessions s ON s.id = y.session_id WHERE y.id = ?"),
                      {id});
-    if (!sync)
+    if (!sync) {
+        db.exec(QStringLiteral("UPDATE sync_images SET state = 'failed', updated = ? WHERE seq = ?"),
+                {now(), seq});
         return;
+    }
     const int sessionId = sync->value(QStringLiteral("session_id")).toInt();
     const int patientId = sync->value(QStringLiteral("patient_id")).toInt();
-    const QString name = row->value(QStringLiteral("name")).toString();
-    const QString type = row->value(QStringLiteral("type")).toString();
+    const QString name = row.value(QStringLiteral("name")).toString();
+    const QString type = row.value(QStringLiteral("type")).toString();
     const QString folder = QStringLiteral("sessions/%1/%2/").arg(patientId).arg(sessionId);
     // A dermatoscopic id starts with the date it was taken; "m" marks a
     // picture sent by a phone.
@@ -417,33 +431,36 @@ void DemoSync::complete(const QString &id, bool success)
     const DemoStorage::Sizes sizes = storage.sizes();
     const quint32 seed = quint32(qHash(id + name) ^ quint32(seq) ^ quint32(++captureCounter));
 
-    // The phone's upload takes a moment: until it is stored the picture is
-    // done but has no URL yet.
     auto *watcher = new QFutureWatcher<Capture>(this);
     uploads.append(watcher);
-    connect(watcher, &QFutureWatcher<Capture>::finished, this,
-            [this, watcher, seq, object, thumbnail, sessionId, type, name, base, sizes] {
-                uploads.removeAll(watcher);
-                watcher->deleteLater();
-                const Capture result = watcher->result();
-                const auto still =
-                    db.selectOne(QStringLiteral("SELECT state FROM sync_images WHERE seq = ?"), {seq});
-                if (!still || still->value(QStringLiteral("state")).toString() != QLatin1String("done"))
-                    return; // retaken or cancelled meanwhile
-                if (!storage.write(object, result.picture))
-                    return;
-                if (!thumbnail.isEmpty() && !result.thumbnail.isEmpty())
-                    storage.write(thumbnail, result.thumbnail);
-                db.exec(QStringLiteral("INSERT OR REPLACE INTO session_files(session_id, kind, name, object, "
-                                       "thumbnail, origin, created) VALUES(?, ?, ?, ?, ?, 'phone', ?)"),
-                        {sessionId,
-                         type == QLatin1String("D") ? QStringLiteral("dermatoscopic")
-                                                    : QStringLiteral("clinical"),
-                         type == QLatin1String("D") ? base : name, object,
-                         thumbnail.isEmpty() ? QVariant() : QVariant(thumbnail), now()});
-                db.exec(QStringLiteral("UPDATE sync_images SET object = ?, updated = ? WHERE seq = ?"),
-                        {object, now(), seq});
-            });
+    connect(
+        watcher, &QFutureWatcher<Capture>::finished, this,
+        [this, watcher, seq, object, thumbnail, sessionId, type, name, base, sizes] {
+            uploads.removeAll(watcher);
+            watcher->deleteLater();
+            const Capture result = watcher->result();
+            const auto still =
+                db.selectOne(QStringLiteral("SELECT state FROM sync_images WHERE seq = ?"), {seq});
+            if (!still || still->value(QStringLiteral("state")).toString() != QLatin1String("taking"))
+                return; // failed, retaken or cancelled meanwhile
+            if (!storage.write(object, result.picture)) {
+                db.exec(QStringLiteral("UPDATE sync_images SET state = 'failed', updated = ? WHERE seq = ?"),
+                        {now(), seq});
+                return;
+            }
+            if (!thumbnail.isEmpty() && !result.thumbnail.isEmpty())
+                storage.write(thumbnail, result.thumbnail);
+            db.exec(
+                QStringLiteral("INSERT OR REPLACE INTO session_files(session_id, kind, name, object, "
+                               "thumbnail, origin, created) VALUES(?, ?, ?, ?, ?, 'phone', ?)"),
+                {sessionId,
+                 type == QLatin1String("D") ? QStringLiteral("dermatoscopic") : QStringLiteral("clinical"),
+                 type == QLatin1String("D") ? base : name, object,
+                 thumbnail.isEmpty() ? QVariant() : QVariant(thumbnail), now()});
+            db.exec(QStringLiteral(
+                        "UPDATE sync_images SET state = \'done\', object = ?, updated = ? WHERE seq = ?"),
+                    {object, now(), seq});
+        });
     QTimer::singleShot(
         std::clamp(settings.uploadDelayMs, 0, 60000), watcher, [watcher, name, type, seed, skin, sizes] {
             watcher->setFuture(QtConcurrent::run([name, type, seed, skin, sizes] {
@@ -480,13 +497,15 @@ void DemoSync::tick()
             work.remove(id);
             continue;
         }
+        if (next->value(QStringLiteral("state")).toString() != QLatin1String("pending"))
+            continue; // being taken
         const qint64 seq = next->value(QStringLiteral("seq")).toLongLong();
         Work &w = work[id];
         if (w.seq != seq) {
             w.seq = seq;
             w.since = ms;
         } else if (ms - w.since >= settings.captureDelayMs) {
-            complete(id, true);
+            take(id, *next);
         }
     }
 }

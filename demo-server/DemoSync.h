@@ -59,10 +59,11 @@ public:
 private:
     std::optional<QVariantMap> owned(const ExchangePtr &exchange, const DemoAuth::Identity &who,
                                      const QString &id);
-    std::optional<QVariantMap> current(const QString &id) const; // first pending picture
+    std::optional<QVariantMap> current(const QString &id) const; // the phone's current picture
+    std::optional<QVariantMap> untaken(const QString &id) const; // the first one it has not started
     QString resolve(const QString &id) const;
     QJsonObject imageJson(const QVariantMap &row) const;
-    void complete(const QString &id, bool success);
+    void take(const QString &id, const QVariantMap &row);
     void tick();
 
     DemoDatabase &db;

@@ -45,7 +45,19 @@ HttpExchange::HttpExchange(const QHttpServerRequest &request, QHttpServerRespond
 
 HttpExchange::~HttpExchange()
 {
-    // No callback here: an exchange may outlive the server that logs it.
+    // An exchange dropped unanswered (the server stopped or reset its data
+    // meanwhile) still tells its client, rather than leaving it waiting. No
+    // callback here: the exchange may outlive the server that logs it.
+    if (!done && responder && clientConnected()) {
+        const QByteArray body =
+            QJsonDocument(errorBody(503, QStringLiteral("unavailable"),
+                                    QStringLiteral("The server stopped before answering.")))
+                .toJson(QJsonDocument::Compact);
+        responder->writeStatusLine(QHttpServerResponder::StatusCode::ServiceUnavailable);
+        responder->writeHeader(QByteArrayLiteral("Content-Type"), QByteArrayLiteral("application/json"));
+        responder->writeHeader(QByteArrayLiteral("Content-Length"), QByteArray::number(body.size()));
+        responder->writeBody(body);
+    }
     responder.reset();
 }
 

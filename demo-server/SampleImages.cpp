@@ -15,14 +15,16 @@ namespace {
 // A tile of fine luminance noise for the skin's texture.
 QImage noiseTile(quint32 seed, int side, int alpha)
 {
+    // Light and dark specks of low opacity, laid over the skin as its grain.
     QImage tile(side, side, QImage::Format_ARGB32_Premultiplied);
     QRandomGenerator rng(seed);
     for (int y = 0; y < side; ++y) {
         auto *line = reinterpret_cast<QRgb *>(tile.scanLine(y));
         for (int x = 0; x < side; ++x) {
-            const int v = int(rng.bounded(256u));
-            const int a = alpha * (64 + int(rng.bounded(192u))) / 255;
-            line[x] = qPremultiply(qRgba(v, v, v, a));
+            const quint32 r = rng.generate();
+            const int v = (r & 1) ? 255 : 40;
+            const int a = int((r >> 8) % quint32(alpha + 1));
+            line[x] = qPremultiply(qRgba(v, v * 9 / 10, v * 8 / 10, a));
         }
     }
     return tile;
@@ -86,6 +88,20 @@ void paintSkin(QPainter &p, int position, const QSizeF &canvas, const QRectF &ar
         p.setBrush(blotch);
         p.drawEllipse(c, r, r);
     }
+    p.restore();
+}
+
+// Faint freckles, painted at full resolution: they are a few pixels wide.
+void paintFreckles(QPainter &p, int position, const QSizeF &canvas, const QRectF &area, const QColor &skin,
+                   quint32 seed)
+{
+    p.save();
+    p.setPen(Qt::NoPen);
+    const QPainterPath body = SampleData::silhouette(position, canvas);
+    p.setClipPath(body, Qt::IntersectClip);
+    const QRectF bounds = body.boundingRect();
+    const QRectF visible = area.adjusted(-10, -10, 10, 10);
+    QRandomGenerator rng(seed);
     for (int i = 0; i < 420; ++i) {
         const QPointF c(bounds.left() + rng.generateDouble() * bounds.width(),
                         bounds.top() + rng.generateDouble() * bounds.height());
@@ -142,14 +158,13 @@ void paintLesion(QPainter &p, const QPolygonF &outline, const QPointF &centre, d
 
 void paintTexture(QPainter &p, const QRect &pixels, quint32 seed, double scale)
 {
-    const QImage tile = noiseTile(seed, 256, 60);
+    const QImage tile = noiseTile(seed, 256, 22);
     QBrush brush(tile);
     QTransform t;
     t.scale(scale, scale);
     brush.setTransform(t);
     p.save();
     p.resetTransform();
-    p.setCompositionMode(QPainter::CompositionMode_SoftLight);
     p.fillRect(pixels, brush);
     p.restore();
 }
@@ -159,35 +174,50 @@ void paintTexture(QPainter &p, const QRect &pixels, quint32 seed, double scale)
 QImage SampleImages::clinical(const SampleData::Session &session, const SampleData::ClinicalImage &image,
                               const QSize &size)
 {
-    QImage out(size, QImage::Format_RGB32);
-    QPainter p(&out);
-    p.setRenderHint(QPainter::Antialiasing);
-
-    const QRect pixels(QPoint(0, 0), size);
-    QLinearGradient backdrop(0, 0, 0, size.height());
-    backdrop.setColorAt(0, QColor(44, 47, 54));
-    backdrop.setColorAt(1, QColor(24, 25, 29));
-    p.fillRect(pixels, backdrop);
-
     // Body millimetres to pixels of this image.
-    double s;
     QTransform toPixels;
     if (image.external) {
-        s = SampleData::externalWidth / image.window.width();
+        const double s = SampleData::externalWidth / image.window.width();
         const double k = double(size.width()) / SampleData::externalWidth;
         toPixels = QTransform(s * k, 0, 0, s * k, -image.window.left() * s * k, -image.window.top() * s * k);
     } else {
-        s = SampleData::clipWidth / image.window.width();
+        const double s = SampleData::clipWidth / image.window.width();
         const double k = double(size.width()) / SampleData::clinicalWidth;
         toPixels = QTransform(s * k, 0, 0, s * k, (SampleData::clipLeft - image.window.left() * s) * k,
                               -image.window.top() * s * k);
     }
-    p.setTransform(toPixels);
+    const QRect pixels(QPoint(0, 0), size);
     const QRectF area = toPixels.inverted().mapRect(QRectF(pixels));
     const auto canvas = session.canvas.find(image.position);
     const QSizeF canvasSize = canvas == session.canvas.end() ? QSizeF(900, 1000) : canvas->second;
-    paintSkin(p, image.position, canvasSize, area, session.skin,
-              session.seed * 31u + quint32(image.position + 7), image.external);
+    const quint32 skinSeed = session.seed * 31u + quint32(image.position + 7);
+
+    // Shading and blotches vary slowly: they are painted at a quarter of a
+    // large image's size and enlarged, which is much faster and looks the same.
+    const int reduce = size.width() >= 2000 ? 4 : 1;
+    const QSize baseSize((size.width() + reduce - 1) / reduce, (size.height() + reduce - 1) / reduce);
+    QImage base(baseSize, QImage::Format_RGB32);
+    {
+        QPainter p(&base);
+        p.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient backdrop(0, 0, 0, baseSize.height());
+        backdrop.setColorAt(0, QColor(44, 47, 54));
+        backdrop.setColorAt(1, QColor(24, 25, 29));
+        p.fillRect(base.rect(), backdrop);
+        p.setTransform(toPixels * QTransform::fromScale(1.0 / reduce, 1.0 / reduce));
+        paintSkin(p, image.position, canvasSize, area, session.skin, skinSeed, image.external);
+    }
+    QImage out = base;
+    if (reduce > 1) {
+        out = QImage(size, QImage::Format_RGB32);
+        QPainter enlarge(&out);
+        enlarge.setRenderHint(QPainter::SmoothPixmapTransform);
+        enlarge.drawImage(QRect(QPoint(0, 0), size), base);
+    }
+    QPainter p(&out);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setTransform(toPixels);
+    paintFreckles(p, image.position, canvasSize, area, session.skin, skinSeed ^ 0x5A5Au);
     for (const SampleData::LesionPaint &lesion : session.lesions) {
         if (lesion.position != image.position)
             continue;

@@ -11,13 +11,13 @@
 
 #include <QCommandLineParser>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
-#include <QElapsedTimer>
-#include <QGuiApplication>
 
 #include <cstdio>
 
@@ -51,12 +51,13 @@ int configure(const QString &target, const QString &base, quint16 port)
     config.insert(QStringLiteral("caCertificates"), QJsonArray{DemoServer::caCertificatePath()});
     if (!config.value(QStringLiteral("gui")).isObject())
         config.insert(QStringLiteral("gui"),
-                      QJsonObject{{QStringLiteral("names"), QJsonArray{QStringLiteral("frontal"), QStringLiteral("right"),
-                                                                      QStringLiteral("back"), QStringLiteral("left")}},
+                      QJsonObject{{QStringLiteral("names"),
+                                   QJsonArray{QStringLiteral("frontal"), QStringLiteral("right"),
+                                              QStringLiteral("back"), QStringLiteral("left")}},
                                   {QStringLiteral("warning"), QString()}});
     QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly) || out.write(QJsonDocument(config).toJson(QJsonDocument::Indented)) < 0
-        || !out.commit())
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(QJsonDocument(config).toJson(QJsonDocument::Indented)) < 0 || !out.commit())
         return fail(QStringLiteral("cannot write %1").arg(target));
     return 0;
 }
@@ -121,9 +122,12 @@ int main(int argc, char **argv)
         QStringLiteral("SPEC"));
     const QCommandLineOption pregenerate(QStringLiteral("pregenerate"),
                                          QStringLiteral("Make every picture before serving."));
+    const QCommandLineOption noWarmUp(
+        QStringLiteral("no-warm-up"),
+        QStringLiteral("Do not make pictures in the background; only when asked for."));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No request log."));
     parser.addOptions({data, port, small, reset, phone, joinDelay, captureDelay, tokenLifetime, urlLifetime,
-                       faultOption, pregenerate, quiet});
+                       faultOption, pregenerate, noWarmUp, quiet});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("totp USER | generate"),
                                  QStringLiteral("[command]"));
     parser.process(app);
@@ -165,6 +169,8 @@ int main(int argc, char **argv)
     options.tokenLifetimeSeconds = parser.value(tokenLifetime).toInt();
     options.urlLifetimeSeconds = parser.value(urlLifetime).toInt();
     options.logRequests = !parser.isSet(quiet);
+    options.warmUp =
+        !parser.isSet(noWarmUp) && !parser.isSet(pregenerate) && !args.contains(QLatin1String("generate"));
     if (options.tokenLifetimeSeconds <= 0 || options.urlLifetimeSeconds <= 0)
         return fail(QStringLiteral("lifetimes must be positive"));
     for (const QString &spec : parser.values(faultOption)) {

@@ -17,6 +17,7 @@ private slots:
     void badArguments();
     void serves();
     void generatesEverything();
+    void writesTheViewerConfiguration();
 };
 
 void tst_DemoCommand::totp_data()
@@ -115,6 +116,47 @@ void tst_DemoCommand::generatesEverything()
         ++files;
     }
     QCOMPARE(files, made);
+}
+
+void tst_DemoCommand::writesTheViewerConfiguration()
+{
+    QTemporaryDir dir;
+    const QString base = dir.filePath(QStringLiteral("base.json"));
+    QFile in(base);
+    QVERIFY(in.open(QIODevice::WriteOnly));
+    in.write(
+        R"({"gui": {"names": ["a", "b"], "warning": "w"}, "server": "https://elsewhere.example", "extra": 5})");
+    in.close();
+    const QString target = dir.filePath(QStringLiteral("configuration.json"));
+    QCOMPARE(QProcess::execute(QStringLiteral(DEMO_SERVER_EXECUTABLE),
+                               {QStringLiteral("configure"), target, base, QStringLiteral("--port"),
+                                QStringLiteral("9443")}),
+             0);
+    QFile out(target);
+    QVERIFY(out.open(QIODevice::ReadOnly));
+    const QJsonObject config = QJsonDocument::fromJson(out.readAll()).object();
+    QCOMPARE(config.value(QStringLiteral("directory")).toString(), QStringLiteral("https://127.0.0.1:9443"));
+    QCOMPARE(config.value(QStringLiteral("server")).toString(), QStringLiteral("https://127.0.0.1:9443"));
+    QCOMPARE(config.value(QStringLiteral("caCertificates")).toArray(),
+             QJsonArray{DemoServer::caCertificatePath()});
+    QCOMPARE(config.value(QStringLiteral("extra")).toInt(), 5);
+    QCOMPARE(config.value(QStringLiteral("gui")).toObject().value(QStringLiteral("names")).toArray().size(),
+             2);
+    // Without a base the position names are the device's.
+    const QString plain = dir.filePath(QStringLiteral("plain.json"));
+    QCOMPARE(QProcess::execute(QStringLiteral(DEMO_SERVER_EXECUTABLE), {QStringLiteral("configure"), plain}),
+             0);
+    QFile plainFile(plain);
+    QVERIFY(plainFile.open(QIODevice::ReadOnly));
+    QCOMPARE(QJsonDocument::fromJson(plainFile.readAll())
+                 .object()
+                 .value(QStringLiteral("gui"))
+                 .toObject()
+                 .value(QStringLiteral("names"))
+                 .toArray()
+                 .size(),
+             4);
+    QVERIFY(QProcess::execute(QStringLiteral(DEMO_SERVER_EXECUTABLE), {QStringLiteral("configure")}) != 0);
 }
 
 QTEST_MAIN(tst_DemoCommand)

@@ -129,15 +129,15 @@ void tst_DemoSync::captureRound()
     QVERIFY(!first.contains(QStringLiteral("isDone")));
     QCOMPARE(first.value(QStringLiteral("cancelled")), QJsonValue(false));
 
-    // The phone takes the first picture; its URL follows once it is stored.
+    // The phone takes the first picture: it is done, with its URL, once it is
+    // stored, and only then does the phone move on.
     QVERIFY(server->server->phoneAdvance(id));
-    QCOMPARE(status(client, *server, id).value(QStringLiteral("nextImage")).toString(),
-             QStringLiteral("0_2"));
-    QCOMPARE(lookup(client, *server, id, QStringLiteral("0_1")).value(QStringLiteral("isDone")),
-             QJsonValue(true));
     QTRY_VERIFY_WITH_TIMEOUT(
         lookup(client, *server, id, QStringLiteral("0_1")).contains(QStringLiteral("url")), 10000);
     first = lookup(client, *server, id, QStringLiteral("0_1"));
+    QCOMPARE(first.value(QStringLiteral("isDone")), QJsonValue(true));
+    QCOMPARE(status(client, *server, id).value(QStringLiteral("nextImage")).toString(),
+             QStringLiteral("0_2"));
     const QUrl url(first.value(QStringLiteral("url")).toString());
     const QString day = QDate::currentDate().toString(QStringLiteral("yyyyMMdd"));
     QVERIFY2(url.fileName().startsWith(day + QLatin1Char('_')) &&
@@ -164,10 +164,10 @@ void tst_DemoSync::captureRound()
              QStringLiteral("0_1"));
     QVERIFY(!lookup(client, *server, id, QStringLiteral("0_1")).contains(QStringLiteral("isDone")));
     QVERIFY(server->server->phoneAdvance(id));
-    QCOMPARE(status(client, *server, id).value(QStringLiteral("nextImage")).toString(),
-             QStringLiteral("1_3"));
     QTRY_VERIFY_WITH_TIMEOUT(
         lookup(client, *server, id, QStringLiteral("0_1")).contains(QStringLiteral("url")), 10000);
+    QCOMPARE(status(client, *server, id).value(QStringLiteral("nextImage")).toString(),
+             QStringLiteral("1_3"));
     const QString retaken =
         QUrl(lookup(client, *server, id, QStringLiteral("0_1")).value(QStringLiteral("url")).toString())
             .fileName();
@@ -283,10 +283,15 @@ void tst_DemoSync::controlsOverHttp()
     QCOMPARE(control.postJson(server->url(QStringLiteral("/control/phone/join")), which, false).status, 200);
     HttpResult r = control.postJson(server->url(QStringLiteral("/control/phone/advance")), which, false);
     QCOMPARE(r.status, 200);
-    QCOMPARE(r.object().value(QStringLiteral("nextImage")).toString(), QStringLiteral("-1"));
-    // Nothing left to take.
+    // Being taken, the picture is still the current one; there is nothing else to start.
+    QCOMPARE(r.object().value(QStringLiteral("nextImage")).toString(), QStringLiteral("2_1"));
     QCOMPARE(control.postJson(server->url(QStringLiteral("/control/phone/advance")), which, false).status,
              409);
+    QTRY_COMPARE_WITH_TIMEOUT(control.get(server->url(QStringLiteral("/control/phone?sync=") + id), false)
+                                  .object()
+                                  .value(QStringLiteral("nextImage"))
+                                  .toString(),
+                              QStringLiteral("-1"), 10000);
     r = control.get(server->url(QStringLiteral("/control/phone?sync=") + id), false);
     QCOMPARE(r.object().value(QStringLiteral("hasDevice")), QJsonValue(true));
     QCOMPARE(r.object().value(QStringLiteral("images")).toArray().size(), 1);
