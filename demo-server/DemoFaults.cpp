@@ -76,10 +76,10 @@ bool DemoFaults::isKnownStatus(int status)
     return std::find(std::begin(known), std::end(known), status) != std::end(known);
 }
 
-bool DemoFaults::parseSpec(const QString &spec, QString *group, Fault *fault, QString *error)
+bool DemoFaults::parseFault(const QString &faultText, QString *group, Fault *fault, QString *error)
 {
-    const qsizetype colon = spec.indexOf(QLatin1Char(':'));
-    *group = (colon < 0 ? spec : spec.left(colon)).trimmed();
+    const qsizetype colon = faultText.indexOf(QLatin1Char(':'));
+    *group = (colon < 0 ? faultText : faultText.left(colon)).trimmed();
     if (!groups().contains(*group)) {
         *error = QStringLiteral("unknown fault group %1 (groups: %2)")
                      .arg(*group, groups().join(QLatin1String(", ")));
@@ -87,7 +87,7 @@ bool DemoFaults::parseSpec(const QString &spec, QString *group, Fault *fault, QS
     }
     QJsonObject json;
     const QStringList parts =
-        colon < 0 ? QStringList() : spec.mid(colon + 1).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        colon < 0 ? QStringList() : faultText.mid(colon + 1).split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (const QString &part : parts) {
         const QString key = part.section(QLatin1Char('='), 0, 0).trimmed();
         const QString value = part.section(QLatin1Char('='), 1).trimmed();

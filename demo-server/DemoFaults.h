@@ -32,7 +32,7 @@ public:
     static bool isKnownStatus(int status);
     // "GROUP:key=value,key,..." as given on the command line, for example
     // "storage-get:latency=400" or "assign:fail=2,status=500".
-    static bool parseSpec(const QString &spec, QString *group, Fault *fault, QString *error);
+    static bool parseFault(const QString &faultText, QString *group, Fault *fault, QString *error);
 
     void set(const QString &group, const Fault &fault);
     void clear(const QString &group = {});

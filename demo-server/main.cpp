@@ -119,7 +119,7 @@ int main(int argc, char **argv)
         QStringLiteral("fault"),
         QStringLiteral("Inject a fault, GROUP:key=value,... (repeatable); keys latency, fail, status, "
                        "hang, truncate, notJson, noFields."),
-        QStringLiteral("SPEC"));
+        QStringLiteral("FAULT"));
     const QCommandLineOption pregenerate(QStringLiteral("pregenerate"),
                                          QStringLiteral("Make every picture before serving."));
     const QCommandLineOption noWarmUp(
@@ -173,10 +173,10 @@ int main(int argc, char **argv)
         !parser.isSet(noWarmUp) && !parser.isSet(pregenerate) && !args.contains(QLatin1String("generate"));
     if (options.tokenLifetimeSeconds <= 0 || options.urlLifetimeSeconds <= 0)
         return fail(QStringLiteral("lifetimes must be positive"));
-    for (const QString &spec : parser.values(faultOption)) {
+    for (const QString &faultText : parser.values(faultOption)) {
         QString group, why;
         DemoFaults::Fault fault = options.faults.value(group);
-        if (!DemoFaults::parseSpec(spec, &group, &fault, &why))
+        if (!DemoFaults::parseFault(faultText, &group, &fault, &why))
             return fail(why);
         options.faults.insert(group, fault);
     }

@@ -20,8 +20,8 @@ private slots:
     void targetsWithoutFields();
     void faultsOverHttp_data();
     void faultsOverHttp();
-    void commandLineSpecs_data();
-    void commandLineSpecs();
+    void commandLineFaults_data();
+    void commandLineFaults();
     void faultsFromOptions();
     void otherControls();
 
@@ -264,9 +264,9 @@ void tst_DemoFaults::faultsOverHttp()
     QVERIFY(server->server->fault(QStringLiteral("sessions")).isEmpty());
 }
 
-void tst_DemoFaults::commandLineSpecs_data()
+void tst_DemoFaults::commandLineFaults_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("faultText");
     QTest::addColumn<bool>("valid");
     QTest::addColumn<QString>("group");
     QTest::addColumn<QJsonObject>("fault");
@@ -296,15 +296,15 @@ void tst_DemoFaults::commandLineSpecs_data()
     QTest::newRow("success status") << "patients:fail=1,status=204" << false << "" << QJsonObject();
 }
 
-void tst_DemoFaults::commandLineSpecs()
+void tst_DemoFaults::commandLineFaults()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, faultText);
     QFETCH(bool, valid);
     QFETCH(QString, group);
     QFETCH(QJsonObject, fault);
     QString parsedGroup, error;
     DemoFaults::Fault parsed;
-    QCOMPARE(DemoFaults::parseSpec(spec, &parsedGroup, &parsed, &error), valid);
+    QCOMPARE(DemoFaults::parseFault(faultText, &parsedGroup, &parsed, &error), valid);
     if (valid) {
         QCOMPARE(parsedGroup, group);
         QCOMPARE(parsed.toJson(), fault);

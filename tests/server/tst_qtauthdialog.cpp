@@ -273,7 +273,7 @@ void tst_QtAuthDialog::failures_data()
     QTest::addColumn<QString>("serverName");
     QTest::addColumn<QString>("account");
     QTest::addColumn<QString>("password");
-    QTest::addColumn<QString>("faultSpec");
+    QTest::addColumn<QString>("faultText");
     QTest::addColumn<int>("page");
     QTest::addColumn<QString>("message");
 
@@ -301,16 +301,16 @@ void tst_QtAuthDialog::failures()
     QFETCH(QString, serverName);
     QFETCH(QString, account);
     QFETCH(QString, password);
-    QFETCH(QString, faultSpec);
+    QFETCH(QString, faultText);
     QFETCH(int, page);
     QFETCH(QString, message);
 
     auto server = standIn.client();
     server->setTransferTimeouts(1000, 1000);
-    if (!faultSpec.isEmpty()) {
+    if (!faultText.isEmpty()) {
         QString group, error;
         DemoFaults::Fault fault;
-        QVERIFY(DemoFaults::parseSpec(faultSpec, &group, &fault, &error));
+        QVERIFY(DemoFaults::parseFault(faultText, &group, &fault, &error));
         standIn->setFault(group, fault);
     }
     auto dialog = wiredDialog(server.get(), account, password);

@@ -45,12 +45,12 @@ const SampleData::Session &documentedSession()
     qFatal("no documented sample session");
 }
 
-DemoFaults::Fault fault(const QString &spec, QString *group)
+DemoFaults::Fault fault(const QString &faultText, QString *group)
 {
     DemoFaults::Fault parsed;
     QString error;
-    if (!DemoFaults::parseSpec(spec, group, &parsed, &error))
-        qFatal("bad fault spec %s: %s", qPrintable(spec), qPrintable(error));
+    if (!DemoFaults::parseFault(faultText, group, &parsed, &error))
+        qFatal("bad fault faultText %s: %s", qPrintable(faultText), qPrintable(error));
     return parsed;
 }
 
@@ -346,7 +346,7 @@ void tst_ServerVisualizer::loginFailures_data()
 {
     QTest::addColumn<QString>("account");
     QTest::addColumn<QString>("password");
-    QTest::addColumn<QString>("faultSpec");
+    QTest::addColumn<QString>("faultText");
     QTest::addColumn<QString>("baseUrl");
     QTest::addColumn<QString>("signal");
     QTest::addColumn<QString>("message");
@@ -393,7 +393,7 @@ void tst_ServerVisualizer::loginFailures()
 {
     QFETCH(QString, account);
     QFETCH(QString, password);
-    QFETCH(QString, faultSpec);
+    QFETCH(QString, faultText);
     QFETCH(QString, baseUrl);
     QFETCH(QString, signal);
     QFETCH(QString, message);
@@ -402,9 +402,9 @@ void tst_ServerVisualizer::loginFailures()
         client = std::make_unique<ServerVisualizer>(baseUrl);
         client->applyConfiguration(standIn.configuration());
     }
-    if (!faultSpec.isEmpty()) {
+    if (!faultText.isEmpty()) {
         QString group;
-        const DemoFaults::Fault f = fault(faultSpec, &group);
+        const DemoFaults::Fault f = fault(faultText, &group);
         standIn->setFault(group, f);
     }
     client->setTransferTimeouts(1000, 1000);
@@ -418,7 +418,7 @@ void tst_ServerVisualizer::loginFailures()
 void tst_ServerVisualizer::secondFactorFailures_data()
 {
     QTest::addColumn<QString>("account");
-    QTest::addColumn<QString>("faultSpec");
+    QTest::addColumn<QString>("faultText");
     QTest::addColumn<QString>("message");
 
     QTest::newRow("authenticator: 2xx without meta") << "doctor.totp"
@@ -441,7 +441,7 @@ void tst_ServerVisualizer::secondFactorFailures_data()
 void tst_ServerVisualizer::secondFactorFailures()
 {
     QFETCH(QString, account);
-    QFETCH(QString, faultSpec);
+    QFETCH(QString, faultText);
     QFETCH(QString, message);
 
     client->setTransferTimeouts(1000, 1000);
@@ -451,7 +451,7 @@ void tst_ServerVisualizer::secondFactorFailures()
     const bool totp = log.count("totpNeeded") == 1;
 
     QString group;
-    const DemoFaults::Fault f = fault(faultSpec, &group);
+    const DemoFaults::Fault f = fault(faultText, &group);
     standIn->setFault(group, f);
     if (totp)
         client->verifyTOTP(DemoServer::totpCode(account));
@@ -644,7 +644,7 @@ void tst_ServerVisualizer::dispatchRows()
 
 void tst_ServerVisualizer::errorPath_data()
 {
-    QTest::addColumn<QString>("faultSpec");
+    QTest::addColumn<QString>("faultText");
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("registration refused") << QString() << "registeredPatientIncorrectly:1";
@@ -675,7 +675,7 @@ void tst_ServerVisualizer::errorPath_data()
 
 void tst_ServerVisualizer::errorPath()
 {
-    QFETCH(QString, faultSpec);
+    QFETCH(QString, faultText);
     QFETCH(QString, expected);
     const QString row = QString::fromLatin1(QTest::currentDataTag());
     const QString api = standIn->baseUrl();
@@ -687,9 +687,9 @@ void tst_ServerVisualizer::errorPath()
     RequestLog requests(visualizer.get());
     SignalLog log(visualizer.get());
 
-    if (!faultSpec.isEmpty()) {
+    if (!faultText.isEmpty()) {
         QString group;
-        const DemoFaults::Fault f = fault(faultSpec, &group);
+        const DemoFaults::Fault f = fault(faultText, &group);
         standIn->setFault(group, f);
     }
 
