@@ -1,6 +1,7 @@
 #include "server/QtAuthDialog.h"
 
 #include "server/ServerVisualizer.h"
+#include "widgets/PanelPainter.h"
 
 #include <QAbstractItemView>
 #include <QCommonStyle>
@@ -266,10 +267,7 @@ bool QtAuthDialog::correct()
 void QtAuthDialog::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(accentColor, borderWidth, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
-    painter.setBrush(QColor(33, 33, 36, 255));
-    painter.drawRoundedRect(rect().adjusted(borderWidth, borderWidth, -borderWidth, -borderWidth), 15, 15);
+    paintRoundedPanel(painter, rect(), borderWidth, accentColor);
 }
 
 void QtAuthDialog::totpNeeded()

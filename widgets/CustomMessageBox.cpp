@@ -1,4 +1,5 @@
 #include "widgets/CustomMessageBox.h"
+#include "widgets/PanelPainter.h"
 
 #include <QHBoxLayout>
 #include <QFontMetrics>
@@ -119,13 +120,7 @@ void CustomMessageBox::mouseReleaseEvent(QMouseEvent *event)
 void CustomMessageBox::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(rect()).adjusted(borderWidth, borderWidth, -borderWidth, -borderWidth), 15,
-                        15);
-    painter.fillPath(path, QColor(33, 33, 36));
-    painter.setPen(QPen(borderColor, borderWidth, Qt::SolidLine));
-    painter.drawPath(path);
+    paintRoundedPanel(painter, rect(), borderWidth, borderColor);
 }
 
 void CustomMessageBox::resizeEvent(QResizeEvent *event)

@@ -1,4 +1,5 @@
 #include "widgets/QtNotificationWidget.h"
+#include "widgets/PanelPainter.h"
 
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
@@ -84,11 +85,5 @@ void QtNotificationWidget::closeWithAnimation()
 void QtNotificationWidget::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(rect()).adjusted(borderWidth, borderWidth, -borderWidth, -borderWidth), 15,
-                        15);
-    painter.fillPath(path, QColor(33, 33, 36));
-    painter.setPen(QPen(borderColor, borderWidth, Qt::SolidLine));
-    painter.drawPath(path);
+    paintRoundedPanel(painter, rect(), borderWidth, borderColor);
 }
