@@ -5,7 +5,7 @@
 
 bool DemoFaults::Fault::isEmpty() const
 {
-    return latencyMs == 0 && failNext == 0 && !hang && !truncate && !notJson && !noFields;
+    return latencyMs == 0 && failNext == 0 && !hang && !truncate && !notJson && !noFields && !challenge;
 }
 
 QJsonObject DemoFaults::Fault::toJson() const
@@ -13,7 +13,7 @@ QJsonObject DemoFaults::Fault::toJson() const
     return {{QStringLiteral("latencyMs"), latencyMs},   {QStringLiteral("failNext"), failNext},
             {QStringLiteral("failStatus"), failStatus}, {QStringLiteral("hang"), hang},
             {QStringLiteral("truncate"), truncate},     {QStringLiteral("notJson"), notJson},
-            {QStringLiteral("noFields"), noFields}};
+            {QStringLiteral("noFields"), noFields},     {QStringLiteral("challenge"), challenge}};
 }
 
 bool DemoFaults::Fault::apply(const QJsonObject &json, QString *error)
@@ -36,7 +36,8 @@ bool DemoFaults::Fault::apply(const QJsonObject &json, QString *error)
             else
                 next.failStatus = v.toInt();
         } else if (key == QLatin1String("hang") || key == QLatin1String("truncate") ||
-                   key == QLatin1String("notJson") || key == QLatin1String("noFields")) {
+                   key == QLatin1String("notJson") || key == QLatin1String("noFields") ||
+                   key == QLatin1String("challenge")) {
             if (!v.isBool()) {
                 *error = QStringLiteral("%1 must be true or false").arg(key);
                 return false;
@@ -44,7 +45,8 @@ bool DemoFaults::Fault::apply(const QJsonObject &json, QString *error)
             bool &flag = key == QLatin1String("hang")       ? next.hang
                          : key == QLatin1String("truncate") ? next.truncate
                          : key == QLatin1String("notJson")  ? next.notJson
-                                                            : next.noFields;
+                         : key == QLatin1String("noFields") ? next.noFields
+                                                            : next.challenge;
             flag = v.toBool();
         } else {
             *error = QStringLiteral("unknown fault setting %1").arg(key);
@@ -99,7 +101,8 @@ bool DemoFaults::parseFault(const QString &faultText, QString *group, Fault *fau
         else if (key == QLatin1String("status"))
             json.insert(QStringLiteral("failStatus"), value.toInt(&ok));
         else if (key == QLatin1String("hang") || key == QLatin1String("truncate") ||
-                 key == QLatin1String("notJson") || key == QLatin1String("noFields"))
+                 key == QLatin1String("notJson") || key == QLatin1String("noFields") ||
+                 key == QLatin1String("challenge"))
             json.insert(key,
                         value.isEmpty() || value == QLatin1String("true") || value == QLatin1String("1"));
         else {

@@ -19,6 +19,9 @@ public:
         bool truncate = false; // announce the whole body, send half, close
         bool notJson = false;  // a body that is not JSON in place of the JSON one
         bool noFields = false; // upload targets without "fields"
+        // The injected failures carry an HTTP authentication challenge
+        // (WWW-Authenticate), which the real server never sends.
+        bool challenge = false;
 
         bool isEmpty() const;
         QJsonObject toJson() const;

@@ -579,8 +579,12 @@ void DemoServer::Private::handle(const ExchangePtr &exchange)
             return;
         }
         if (exchange->fault.failNext > 0) {
+            std::vector<std::pair<QByteArray, QByteArray>> headers;
+            if (exchange->fault.challenge)
+                headers.emplace_back(QByteArrayLiteral("WWW-Authenticate"),
+                                     QByteArrayLiteral("Basic realm=\"demo\""));
             exchange->replyError(exchange->fault.failStatus, QStringLiteral("injected_fault"),
-                                 QStringLiteral("This failure was injected for a test."));
+                                 QStringLiteral("This failure was injected for a test."), headers);
             return;
         }
         run(exchange, route, captures);

@@ -669,6 +669,12 @@ void tst_ServerVisualizer::errorPath_data()
                                      << "sessionDownloadReply:1";
     QTest::newRow("session document not JSON") << "storage-get:notJson"
                                                << "recievedSessionJson:1";
+    // A challenge from the API server means the login is gone: the user is
+    // logged out. One on a storage URL is only written to the trace.
+    QTest::newRow("API server challenge") << "patients:fail=1,status=401,challenge"
+                                          << "serverTimeout:1";
+    QTest::newRow("storage challenge") << "storage-get:fail=1,status=401,challenge"
+                                       << "";
     QTest::newRow("image lookup failed") << QString() << "";
     QTest::newRow("captured image download failed") << QString() << "";
 }
@@ -767,6 +773,23 @@ void tst_ServerVisualizer::errorPath()
         expectSignals(log, expected);
         QVERIFY(log["recievedSessionJson"].at(0).at(0).toJsonDocument().isNull());
         QCOMPARE(log["recievedSessionJson"].at(0).at(4).toInt(), 1);
+    } else if (row == QLatin1String("API server challenge")) {
+        TraceCapture trace;
+        visualizer->listPatients();
+        expectSignals(log, expected);
+        QVERIFY(trace.text().contains(QLatin1String("FALTA AUTENTIFICACIO")));
+        QCOMPARE(requests.withOperation("listPatients").front().status, 401);
+    } else if (row == QLatin1String("storage challenge")) {
+        TraceCapture trace;
+        const QUrl url(standIn->presignedUrl(QStringLiteral("GET"), QStringLiteral("sessions/%1/%2/session.json")
+                                                                        .arg(session.patientId)
+                                                                        .arg(session.id)));
+        visualizer->downloadImage(session.patientId, session.id, QStringLiteral("session.json"), url.toString(),
+                                  QStringLiteral("F"));
+        QTRY_COMPARE_WITH_TIMEOUT(int(requests.requests.size()), 1, 10000);
+        expectSignals(log, expected);
+        QVERIFY(trace.text().contains(QLatin1String("FALTA AUTENTIFICACIO")));
+        QCOMPARE(requests.requests.front().status, 401);
     } else if (row == QLatin1String("image lookup failed")) {
         const QUrl lookup(api + QStringLiteral("/api/sync/abcdef/manuals/0_1/"));
         visualizer->getRequest(lookup, QStringLiteral("ec2"), QStringLiteral("downloadManualImgSync"));
