@@ -198,6 +198,9 @@ public:
     void sessionList(const ExchangePtr &, const QStringList &);
     void sessionListing(const ExchangePtr &, const QStringList &);
     void assignExternal(const ExchangePtr &, const QStringList &, const DemoAuth::Identity &);
+    // Answers 403 and returns false unless the URL's signature covers this
+    // method and path and has not expired.
+    bool signatureValid(const ExchangePtr &, const QString &method, const QString &path);
     void storageGet(const ExchangePtr &, const QStringList &);
     void storagePut(const ExchangePtr &, const QStringList &);
     void templates(const ExchangePtr &);
@@ -1021,18 +1024,23 @@ void DemoServer::Private::assignExternal(const ExchangePtr &exchange, const QStr
     exchange->replyJson(201, reply);
 }
 
+bool DemoServer::Private::signatureValid(const ExchangePtr &exchange, const QString &method,
+                                         const QString &path)
+{
+    const UrlSigner::Check check = signer.check(method, path, exchange->query, now());
+    if (check == UrlSigner::Check::Valid)
+        return true;
+    exchange->replyError(
+        403, check == UrlSigner::Check::Expired ? QStringLiteral("expired") : QStringLiteral("bad_signature"),
+        UrlSigner::describe(check));
+    return false;
+}
+
 void DemoServer::Private::storageGet(const ExchangePtr &exchange, const QStringList &c)
 {
     const QString object = c[1];
-    const UrlSigner::Check check =
-        signer.check(QStringLiteral("GET"), QStringLiteral("/storage/") + object, exchange->query, now());
-    if (check != UrlSigner::Check::Valid) {
-        exchange->replyError(403,
-                             check == UrlSigner::Check::Expired ? QStringLiteral("expired")
-                                                                : QStringLiteral("bad_signature"),
-                             UrlSigner::describe(check));
+    if (!signatureValid(exchange, QStringLiteral("GET"), QStringLiteral("/storage/") + object))
         return;
-    }
     if (!DemoStorage::isValidObject(object) || object.startsWith(QLatin1String("reports/"))) {
         exchange->replyError(404, QStringLiteral("not_found"), QStringLiteral("No such object."));
         return;
@@ -1062,15 +1070,8 @@ void DemoServer::Private::storageGet(const ExchangePtr &exchange, const QStringL
 void DemoServer::Private::storagePut(const ExchangePtr &exchange, const QStringList &c)
 {
     const QString object = c[1];
-    const UrlSigner::Check check =
-        signer.check(QStringLiteral("PUT"), QStringLiteral("/storage/") + object, exchange->query, now());
-    if (check != UrlSigner::Check::Valid) {
-        exchange->replyError(403,
-                             check == UrlSigner::Check::Expired ? QStringLiteral("expired")
-                                                                : QStringLiteral("bad_signature"),
-                             UrlSigner::describe(check));
+    if (!signatureValid(exchange, QStringLiteral("PUT"), QStringLiteral("/storage/") + object))
         return;
-    }
     const qint64 expires = exchange->query.queryItemValue(QStringLiteral("expires")).toLongLong();
     const auto target = db->selectOne(
         QStringLiteral(
@@ -1216,15 +1217,8 @@ void DemoServer::Private::reportList(const ExchangePtr &exchange, const QStringL
 
 void DemoServer::Private::reportFile(const ExchangePtr &exchange, const QStringList &c)
 {
-    const UrlSigner::Check check =
-        signer.check(QStringLiteral("GET"), QStringLiteral("/getReport/") + c[1], exchange->query, now());
-    if (check != UrlSigner::Check::Valid) {
-        exchange->replyError(403,
-                             check == UrlSigner::Check::Expired ? QStringLiteral("expired")
-                                                                : QStringLiteral("bad_signature"),
-                             UrlSigner::describe(check));
+    if (!signatureValid(exchange, QStringLiteral("GET"), QStringLiteral("/getReport/") + c[1]))
         return;
-    }
     static const QRegularExpression pattern(QStringLiteral("^(\\d{1,9})/(\\d{1,12})\\.pdf$"));
     const QRegularExpressionMatch m = pattern.match(c[1]);
     const auto report =

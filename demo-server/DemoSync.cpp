@@ -235,35 +235,36 @@ void DemoSync::request(const ExchangePtr &exchange, const DemoAuth::Identity &wh
                                          {QStringLiteral("names"), accepted}});
 }
 
+std::optional<QVariantMap> DemoSync::requestedImage(const ExchangePtr &exchange,
+                                                    const DemoAuth::Identity &who, const QString &id,
+                                                    const QString &name)
+{
+    if (!owned(exchange, who, id))
+        return std::nullopt;
+    auto row = db.selectOne(QStringLiteral("SELECT * FROM sync_images WHERE sync_id = ? AND name = ? "
+                                           "ORDER BY seq DESC LIMIT 1"),
+                            {id, name});
+    if (!row)
+        exchange->replyError(404, QStringLiteral("not_found"),
+                             QStringLiteral("No picture of that name was requested."));
+    return row;
+}
+
 void DemoSync::image(const ExchangePtr &exchange, const DemoAuth::Identity &who, const QString &id,
                      const QString &name)
 {
-    if (!owned(exchange, who, id))
+    const auto row = requestedImage(exchange, who, id, name);
+    if (!row)
         return;
-    const auto row = db.selectOne(QStringLiteral("SELECT * FROM sync_images WHERE sync_id = ? AND name = ? "
-                                                 "ORDER BY seq DESC LIMIT 1"),
-                                  {id, name});
-    if (!row) {
-        exchange->replyError(404, QStringLiteral("not_found"),
-                             QStringLiteral("No picture of that name was requested."));
-        return;
-    }
     exchange->replyJson(200, imageJson(*row));
 }
 
 void DemoSync::retake(const ExchangePtr &exchange, const DemoAuth::Identity &who, const QString &id,
                       const QString &name)
 {
-    if (!owned(exchange, who, id))
+    const auto row = requestedImage(exchange, who, id, name);
+    if (!row)
         return;
-    const auto row = db.selectOne(QStringLiteral("SELECT * FROM sync_images WHERE sync_id = ? AND name = ? "
-                                                 "ORDER BY seq DESC LIMIT 1"),
-                                  {id, name});
-    if (!row) {
-        exchange->replyError(404, QStringLiteral("not_found"),
-                             QStringLiteral("No picture of that name was requested."));
-        return;
-    }
     // The discarded picture no longer belongs to the examination; its file stays.
     const QString object = row->value(QStringLiteral("object")).toString();
     if (!object.isEmpty())

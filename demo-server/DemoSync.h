@@ -59,6 +59,10 @@ public:
 private:
     std::optional<QVariantMap> owned(const ExchangePtr &exchange, const DemoAuth::Identity &who,
                                      const QString &id);
+    // The newest request of that name in a sync session the user owns;
+    // otherwise answers the error and returns nothing.
+    std::optional<QVariantMap> requestedImage(const ExchangePtr &exchange, const DemoAuth::Identity &who,
+                                              const QString &id, const QString &name);
     std::optional<QVariantMap> current(const QString &id) const; // the phone's current picture
     std::optional<QVariantMap> untaken(const QString &id) const; // the first one it has not started
     QString resolve(const QString &id) const;
