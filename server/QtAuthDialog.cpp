@@ -2,6 +2,7 @@
 
 #include "server/ServerVisualizer.h"
 #include "widgets/PanelPainter.h"
+#include "widgets/WindowDragger.h"
 
 #include <QAbstractItemView>
 #include <QCommonStyle>
@@ -14,7 +15,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QRegularExpression>
@@ -53,6 +53,8 @@ QtAuthDialog::QtAuthDialog(QWidget *parent) : QDialog(parent)
     ui.setupUi(this);
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    // No frame of its own: the panel is dragged.
+    WindowDragger::install(this);
 
     // The pages lie on the painted panel; the main window's stacked widget of
     // the same name is painted by the application style sheet.
@@ -362,33 +364,4 @@ void QtAuthDialog::on_otpBack_clicked()
 void QtAuthDialog::on_mailBack_clicked()
 {
     backToLogin();
-}
-
-// The window has no frame of its own: it is moved by dragging its panel.
-void QtAuthDialog::mousePressEvent(QMouseEvent *event)
-{
-    if (event->button() == Qt::LeftButton) {
-        dragging = true;
-        dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
-        event->accept();
-        return;
-    }
-    QDialog::mousePressEvent(event);
-}
-
-void QtAuthDialog::mouseMoveEvent(QMouseEvent *event)
-{
-    if (dragging && (event->buttons() & Qt::LeftButton)) {
-        move(event->globalPosition().toPoint() - dragOffset);
-        event->accept();
-        return;
-    }
-    QDialog::mouseMoveEvent(event);
-}
-
-void QtAuthDialog::mouseReleaseEvent(QMouseEvent *event)
-{
-    if (event->button() == Qt::LeftButton)
-        dragging = false;
-    QDialog::mouseReleaseEvent(event);
 }

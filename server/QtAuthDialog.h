@@ -4,7 +4,6 @@
 
 #include <QColor>
 #include <QDialog>
-#include <QPoint>
 #include <QStringList>
 
 class QCompleter;
@@ -63,11 +62,6 @@ private slots:
     void on_otpBack_clicked();
     void on_mailBack_clicked();
 
-protected:
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-
 private:
     void readServers();
     void saveServers(const QString &name);
@@ -83,6 +77,4 @@ private:
     QString recent;
     QStringListModel *optionsModel = nullptr;
     QCompleter *completer = nullptr;
-    bool dragging = false;
-    QPoint dragOffset;
 };

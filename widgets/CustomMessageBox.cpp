@@ -1,10 +1,10 @@
 #include "widgets/CustomMessageBox.h"
 #include "widgets/PanelPainter.h"
+#include "widgets/WindowDragger.h"
 
-#include <QHBoxLayout>
 #include <QFontMetrics>
+#include <QHBoxLayout>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -88,33 +88,8 @@ CustomMessageBox::CustomMessageBox(const QString &message, const QString &title,
     mainLayout->addLayout(buttonRow);
 
     setMinimumSize(300, 200);
-}
-
-void CustomMessageBox::mousePressEvent(QMouseEvent *event)
-{
-    if (event->button() == Qt::LeftButton) {
-        dragging = true;
-        dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
-        event->accept();
-        return;
-    }
-    QDialog::mousePressEvent(event);
-}
-
-void CustomMessageBox::mouseMoveEvent(QMouseEvent *event)
-{
-    if (dragging && (event->buttons() & Qt::LeftButton)) {
-        move(event->globalPosition().toPoint() - dragOffset);
-        event->accept();
-        return;
-    }
-    QDialog::mouseMoveEvent(event);
-}
-
-void CustomMessageBox::mouseReleaseEvent(QMouseEvent *event)
-{
-    dragging = false;
-    QDialog::mouseReleaseEvent(event);
+    // Frameless: the whole panel is the handle.
+    WindowDragger::install(this);
 }
 
 void CustomMessageBox::paintEvent(QPaintEvent *)

@@ -2,7 +2,6 @@
 
 #include <QColor>
 #include <QDialog>
-#include <QPoint>
 
 class QLabel;
 class QPushButton;
@@ -26,9 +25,6 @@ public:
     QPushButton *closeButton = nullptr;
 
 protected:
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
@@ -37,6 +33,4 @@ private:
     QPushButton *cancel = nullptr;
     QColor borderColor = QColor(255, 218, 195, 255);
     int borderWidth = 2;
-    bool dragging = false;
-    QPoint dragOffset;
 };

@@ -1,6 +1,7 @@
 #include "widgets/CustomTitleBar.h"
 
 #include "widgets/IconHelpers.h"
+#include "widgets/WindowDragger.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -65,6 +66,7 @@ CustomTitleBar::CustomTitleBar(const QString &title, QWidget *parent) : QWidget(
     layout->addWidget(holder);
     layout->setSpacing(10);
     layout->setContentsMargins(10, 0, 0, 0);
+    WindowDragger::install(this);
 }
 
 void CustomTitleBar::toggleMaximized()
@@ -76,40 +78,13 @@ void CustomTitleBar::toggleMaximized()
         top->showMaximized();
 }
 
-void CustomTitleBar::mousePressEvent(QMouseEvent *event)
-{
-    if (event->button() == Qt::LeftButton) {
-        dragging = true;
-        pressCursorPos = event->globalPosition().toPoint();
-        pressWindowPos = window()->pos();
-    }
-    QWidget::mousePressEvent(event);
-}
-
-void CustomTitleBar::mouseMoveEvent(QMouseEvent *event)
-{
-    if (dragging && (event->buttons() & Qt::LeftButton)) {
-        const QPoint travel = event->globalPosition().toPoint() - pressCursorPos;
-        window()->move(pressWindowPos + travel);
-    }
-    QWidget::mouseMoveEvent(event);
-}
-
-void CustomTitleBar::mouseReleaseEvent(QMouseEvent *event)
-{
-    if (event->button() == Qt::LeftButton)
-        dragging = false;
-    QWidget::mouseReleaseEvent(event);
-}
-
 void CustomTitleBar::mouseDoubleClickEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton) {
         QWidget::mouseDoubleClickEvent(event);
         return;
     }
-    // Not passed on: the base class would treat it as a press and start a drag.
-    dragging = false;
+    // Not passed on: the base class would treat it as a press.
     toggleMaximized();
     event->accept();
 }

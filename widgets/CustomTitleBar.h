@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QPoint>
 #include <QWidget>
 
 class QLabel;
@@ -27,15 +26,8 @@ public:
     QPushButton *closeButton = nullptr;
 
 protected:
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
     void toggleMaximized();
-
-    bool dragging = false;
-    QPoint pressCursorPos;
-    QPoint pressWindowPos;
 };

@@ -126,6 +126,19 @@ void tst_CustomMessageBox::dragsWithLeftButton()
     QCOMPARE(box.pos() - start, QPoint(-50, 30));
     send(QEvent::MouseMove, press + QPoint(90, 90), Qt::NoButton, Qt::NoButton);
     QCOMPARE(box.pos() - start, QPoint(-50, 30));
+
+    // A press that a button takes is the button's: dragging from it moves nothing.
+    QPushButton *ok = box.okButton();
+    const QPoint onButton = ok->mapToGlobal(ok->rect().center());
+    auto sendToButton = [ok](QEvent::Type type, QPoint global, Qt::MouseButton button,
+                             Qt::MouseButtons held) {
+        QMouseEvent e(type, QPointF(ok->mapFromGlobal(global)), QPointF(global), button, held,
+                      Qt::NoModifier);
+        QApplication::sendEvent(ok, &e);
+    };
+    sendToButton(QEvent::MouseButtonPress, onButton, Qt::LeftButton, Qt::LeftButton);
+    sendToButton(QEvent::MouseMove, onButton + QPoint(40, 40), Qt::NoButton, Qt::LeftButton);
+    QCOMPARE(box.pos() - start, QPoint(-50, 30));
 }
 
 void tst_CustomMessageBox::looksRight()
