@@ -2,6 +2,7 @@
 
 #include "session/SessionDocument.h"
 #include "session/SessionVisualizer.h"
+#include "widgets/IconHelpers.h"
 
 #include <QFile>
 #include <QFont>
@@ -372,12 +373,7 @@ QPixmap LesionVisualizer::legendIcon(const QString &label, bool coloured)
         return pixmap;
     QSvgRenderer renderer(path);
     if (renderer.isValid()) {
-        QImage image(22, 22, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        QPainter painter(&image);
-        renderer.render(&painter);
-        painter.end();
-        pixmap = QPixmap::fromImage(image);
+        pixmap = svgToPixmapExact(renderer, QSize(22, 22));
         cache.insert(path, pixmap);
     }
     return pixmap;

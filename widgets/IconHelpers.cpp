@@ -6,31 +6,6 @@
 #include <QRegularExpression>
 #include <QSvgRenderer>
 
-namespace {
-
-QImage transparentImage(const QSize &size)
-{
-    if (size.isEmpty())
-        return QImage();
-    QImage image(size * 2, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    return image;
-}
-
-QPixmap renderInto(QSvgRenderer &renderer, const QSize &size)
-{
-    QImage image = transparentImage(size);
-    if (image.isNull())
-        return QPixmap();
-    if (renderer.isValid()) {
-        QPainter painter(&image);
-        renderer.render(&painter);
-    }
-    return QPixmap::fromImage(image);
-}
-
-} // namespace
-
 QString recolorSvg(const QString &path, const QColor &color)
 {
     QFile file(path);
@@ -46,10 +21,29 @@ QString recolorSvg(const QString &path, const QColor &color)
     return svg;
 }
 
+QPixmap svgToPixmapExact(QSvgRenderer &renderer, const QSize &size)
+{
+    if (size.isEmpty())
+        return QPixmap();
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    if (renderer.isValid()) {
+        QPainter painter(&image);
+        renderer.render(&painter);
+    }
+    return QPixmap::fromImage(image);
+}
+
+QPixmap svgFileToPixmapExact(const QString &path, const QSize &size)
+{
+    QSvgRenderer renderer(path);
+    return svgToPixmapExact(renderer, size);
+}
+
 QPixmap svgToPixmap(const QString &svg, const QSize &size)
 {
     QSvgRenderer renderer(svg.toUtf8());
-    return renderInto(renderer, size);
+    return svgToPixmapExact(renderer, size * 2);
 }
 
 QIcon svgToIcon(const QString &svg, const QSize &size)
@@ -59,6 +53,5 @@ QIcon svgToIcon(const QString &svg, const QSize &size)
 
 QPixmap svgFileToPixmap(const QString &path, const QSize &size)
 {
-    QSvgRenderer renderer(path);
-    return renderInto(renderer, size);
+    return svgFileToPixmapExact(path, size * 2);
 }

@@ -52,6 +52,8 @@ private slots:
     void pixmapsAreTwiceTheSizeAndTransparent_data();
     void pixmapsAreTwiceTheSizeAndTransparent();
     void fileRenderingKeepsOwnColours();
+    void exactRenderingFillsTheGivenSize_data();
+    void exactRenderingFillsTheGivenSize();
     void everySvgResourceRecoloursCompletely_data();
     void everySvgResourceRecoloursCompletely();
     void namedResourcesExist_data();
@@ -138,6 +140,48 @@ void tst_IconHelpers::fileRenderingKeepsOwnColours()
     // Recoloured, the same file takes the requested colour.
     const QImage red = svgToPixmap(recolorSvg(path, Qt::red), QSize(8, 8)).toImage();
     QCOMPARE(red.pixelColor(8, 8), QColor(Qt::red));
+}
+
+void tst_IconHelpers::exactRenderingFillsTheGivenSize_data()
+{
+    QTest::addColumn<QString>("svg");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QPoint>("leftProbe");
+    QTest::addColumn<QPoint>("rightProbe");
+    QTest::addColumn<QColor>("left");
+    QTest::addColumn<QColor>("right");
+    // Left half red, right half blue: stretched to any size, the halves stay halves.
+    const QString halves = QStringLiteral(R"(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 4 4">)"
+                                          R"(<rect width="2" height="4" fill="#ff0000"/>)"
+                                          R"(<rect x="2" width="2" height="4" fill="#0000ff"/></svg>)");
+    QTest::newRow("square") << halves << QSize(22, 22) << QPoint(5, 11) << QPoint(16, 11) << QColor(Qt::red)
+                            << QColor(Qt::blue);
+    QTest::newRow("wide, stretched") << halves << QSize(600, 210) << QPoint(290, 200) << QPoint(310, 5)
+                                     << QColor(Qt::red) << QColor(Qt::blue);
+    QTest::newRow("unreadable: transparent") << QStringLiteral("<svg") << QSize(10, 6) << QPoint(0, 0)
+                                             << QPoint(9, 5) << QColor(0, 0, 0, 0) << QColor(0, 0, 0, 0);
+}
+
+void tst_IconHelpers::exactRenderingFillsTheGivenSize()
+{
+    QFETCH(QString, svg);
+    QFETCH(QSize, size);
+    QFETCH(QPoint, leftProbe);
+    QFETCH(QPoint, rightProbe);
+    QFETCH(QColor, left);
+    QFETCH(QColor, right);
+    QTemporaryDir dir;
+    const QString path = writeSvg(dir, QStringLiteral("picture.svg"), svg);
+
+    const QImage fromFile = svgFileToPixmapExact(path, size).toImage();
+    QSvgRenderer renderer(path);
+    const QImage fromRenderer = svgToPixmapExact(renderer, size).toImage();
+    for (const QImage &image : {fromFile, fromRenderer}) {
+        QCOMPARE(image.size(), size);
+        QCOMPARE(image.pixelColor(leftProbe).rgba(), left.rgba());
+        QCOMPARE(image.pixelColor(rightProbe).rgba(), right.rgba());
+    }
+    QVERIFY(svgFileToPixmapExact(path, QSize(0, 5)).isNull());
 }
 
 void tst_IconHelpers::everySvgResourceRecoloursCompletely_data()
