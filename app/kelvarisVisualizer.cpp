@@ -7,38 +7,19 @@
 #include "widgets/IconHelpers.h"
 #include "widgets/MyProxyStyle.h"
 #include "widgets/QtNotificationWidget.h"
+#include "widgets/Trace.h"
 
 #include <QApplication>
 #include <QGridLayout>
-#include <QImage>
 #include <QMovie>
-#include <QPainter>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QSvgRenderer>
 #include <QWindow>
 
-#include <iostream>
-
 namespace {
 
 const QColor kWindowColour(28, 28, 30);
-
-QPixmap renderSvg(QSvgRenderer &renderer, const QSize &size)
-{
-    QImage image(size, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    renderer.render(&painter);
-    painter.end();
-    return QPixmap::fromImage(image);
-}
-
-QPixmap renderSvgFile(const QString &path, const QSize &size)
-{
-    QSvgRenderer renderer(path);
-    return renderSvg(renderer, size);
-}
 
 } // namespace
 
@@ -81,7 +62,7 @@ kelvarisVisualizer::kelvarisVisualizer(QWidget *parent) : QMainWindow(parent)
 
     // 4. The registration page's picture.
     ui.labelLogoRegisterPatient->setPixmap(
-        renderSvgFile(QStringLiteral(":/rsc/initialImg"), QSize(600, 210)));
+        svgFileToPixmapExact(QStringLiteral(":/rsc/initialImg"), QSize(600, 210)));
     ui.labelLogoRegisterPatient->setFixedSize(600, 400);
 
     // 5. Follow the screen the window is on.
@@ -95,8 +76,11 @@ kelvarisVisualizer::kelvarisVisualizer(QWidget *parent) : QMainWindow(parent)
     // 6. The configuration; without it the window keeps only its frame.
     const AppConfiguration config = AppConfiguration::load();
     if (!config.valid) {
-        std::cout << "Parse failed" << std::endl;
+        kelvaris::trace(QStringLiteral("Parse failed: ") + config.errorMessage);
         configError = config.errorMessage;
+        // The form opens on the registration page; without a configuration
+        // nothing but the frame and the background page may show.
+        buildBackgroundPage();
         // Shown once the window is on screen, so it is centred over it.
         QTimer::singleShot(0, this, &kelvarisVisualizer::showConfigurationError);
         return;
@@ -113,10 +97,9 @@ void kelvarisVisualizer::applyConfiguration(const AppConfiguration &config)
 {
     // 7. The server client is created and wired with the login flow.
     serverName = config.serverName;
-    // By-name connection already exists; UniqueConnection keeps a keystroke
-    // from reaching the search twice.
-    connect(ui.searchLineEdit, &QLineEdit::textChanged, this,
-            &kelvarisVisualizer::on_searchLineEdit_textChanged, Qt::UniqueConnection);
+    // searchLineEdit's textChanged reaches on_searchLineEdit_textChanged through
+    // the by-name connection of setupUi. A second, explicit connect would not
+    // be seen by Qt::UniqueConnection and would run every search twice.
 
     // 8. The body positions for the views.
     positions = config.positionNames;
@@ -234,7 +217,7 @@ void kelvarisVisualizer::buildBackgroundPage()
     grid->setContentsMargins(0, 0, 0, 0);
     auto *fons = new QLabel(ui.page);
     fons->setObjectName(QStringLiteral("fons"));
-    fons->setPixmap(renderSvgFile(QStringLiteral(":/rsc/initialImg"), QSize(1600, 560)));
+    fons->setPixmap(svgFileToPixmapExact(QStringLiteral(":/rsc/initialImg"), QSize(1600, 560)));
     fons->setAlignment(Qt::AlignCenter);
     fons->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     grid->addWidget(fons, 0, 0);
@@ -303,14 +286,14 @@ void kelvarisVisualizer::renderBackground()
     if (!backgroundRenderer)
         backgroundRenderer = new QSvgRenderer(QStringLiteral(":/rsc/initialImg"), this);
     if (!backgroundRenderer->isValid()) {
-        std::cout << "SVG rendered nullptr " << std::endl;
+        kelvaris::trace(QStringLiteral("SVG rendered nullptr "));
         return;
     }
     const QSize box(int(ui.page->width() * 0.7), int(int(0.9 * ui.page->height()) * 0.7));
     const QSize size = backgroundRenderer->defaultSize().scaled(box, Qt::KeepAspectRatio);
     if (size.isEmpty())
         return;
-    fons->setPixmap(renderSvg(*backgroundRenderer, size));
+    fons->setPixmap(svgToPixmapExact(*backgroundRenderer, size));
 }
 
 void kelvarisVisualizer::screenChanged(QScreen *)
@@ -327,9 +310,11 @@ void kelvarisVisualizer::onScreenChangedTimeout()
         return;
     const QSize available = current->availableSize();
     const qreal ratio = current->devicePixelRatio();
-    std::cout << "Window Changed: " << current->name().toStdString() << std::endl;
-    std::cout << "AVAILABLE SIZE: " << available.width() << " " << available.height() << std::endl;
-    std::cout << ratio << std::endl;
+    kelvaris::trace(QStringLiteral("Window Changed: %1, AVAILABLE SIZE: %2 %3, ratio %4")
+                        .arg(current->name())
+                        .arg(available.width())
+                        .arg(available.height())
+                        .arg(ratio));
 
     const ScreenMetrics m = ScreenMetrics::forScreen(available.width(), ratio);
     const int rendered = m.renderedLabelIconSide;
@@ -424,8 +409,11 @@ void kelvarisVisualizer::on_labelQRcodeButton_clicked() {}                      
 void kelvarisVisualizer::saveSplitterStates() {}                                          // splitter layout
 void kelvarisVisualizer::loadSplitterStates() {}                                          // splitter layout
 void kelvarisVisualizer::on_searchLineEdit_returnPressed() {}                             // patient search
-void kelvarisVisualizer::on_searchLineEdit_textChanged(QString) {}                        // patient search
-void kelvarisVisualizer::patientSelected(QModelIndex) {}                                  // patient search
+void kelvarisVisualizer::on_searchLineEdit_textChanged(QString)                           // patient search
+{
+    ++searchTextChanges;
+}
+void kelvarisVisualizer::patientSelected(QModelIndex) {} // patient search
 bool kelvarisVisualizer::buildSecondaryView()
 {
     return false;

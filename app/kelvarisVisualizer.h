@@ -55,6 +55,9 @@ public:
     QString configurationError() const { return configError; }
     const QStringList &positionNames() const { return positions; }
     QSize currentButtonIconSize() const { return buttonIconSize; }
+    // How many text changes of the search field the search has handled: one
+    // per change, however the field is wired.
+    int searchTextChangeCount() const { return searchTextChanges; }
 
 signals:
     void pairModeLesionsDone();
@@ -167,4 +170,5 @@ private:
     QString configError;
     QSvgRenderer *backgroundRenderer = nullptr;
     QRect geometryBeforeFit;
+    int searchTextChanges = 0;
 };

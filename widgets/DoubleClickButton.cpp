@@ -2,8 +2,6 @@
 
 #include <QMouseEvent>
 
-#include <iostream>
-
 DoubleClickButton::DoubleClickButton(QWidget *parent) : QPushButton(parent) {}
 
 DoubleClickButton::DoubleClickButton(const QIcon &icon, const QString &text, QWidget *parent)
@@ -13,9 +11,7 @@ DoubleClickButton::DoubleClickButton(const QIcon &icon, const QString &text, QWi
 
 void DoubleClickButton::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton) {
-        std::cout << "DOUBLE CLICKED!" << std::endl;
+    if (event->button() == Qt::LeftButton)
         emit doubleClicked();
-    }
     QPushButton::mouseDoubleClickEvent(event);
 }

@@ -31,6 +31,9 @@ QtNotificationWidget::QtNotificationWidget(const QString &message)
 {
     ui.setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
+    // A notification still on screen must not keep the program running once
+    // its main window has closed.
+    setAttribute(Qt::WA_QuitOnClose, false);
     setAttribute(Qt::WA_TranslucentBackground);
 
     ui.closeButton->setIcon(QIcon(QStringLiteral(":/icon/closeMessage")));

@@ -4,6 +4,7 @@
 #include "widgets/CustomMessageBox.h"
 #include "widgets/CustomTitleBar.h"
 #include "widgets/QtNotificationWidget.h"
+#include "widgets/Trace.h"
 
 #include <QDir>
 #include <QPointer>
@@ -103,6 +104,7 @@ private slots:
     void invalidConfigurationExplained();
     void notificationsFromAnywhere_data();
     void notificationsFromAnywhere();
+    void notificationsDoNotKeepTheProgramRunning();
     void looksRight();
 };
 
@@ -202,15 +204,20 @@ void tst_kelvarisVisualizer::iconSizesFollowTheScreen()
     WorkingDirectory wd(&kFourNames);
     kelvarisVisualizer window;
     window.show();
+    // The offscreen platform's screen is 800 pixels wide at ratio 1.
     QScreen *screen = window.screen();
-    const ScreenMetrics m =
-        ScreenMetrics::forScreen(screen->availableSize().width(), screen->devicePixelRatio());
-    QCOMPARE(window.currentButtonIconSize(), m.buttonIconSize());
-    for (CustomHoverButton *button : window.findChildren<CustomHoverButton *>())
-        QCOMPARE(button->iconSize(), m.buttonIconSize());
-    QCOMPARE(child<QPushButton>(window, "labelButton")->iconSize(), QSize(m.labelIconSide, m.labelIconSide));
-    QCOMPARE(child<QPushButton>(window, "labelQRcodeButton")->iconSize(), m.buttonIconSize());
-    QCOMPARE(child<QWidget>(window, "widgetLegendTopBar")->height(), m.legendHeight);
+    QCOMPARE(screen->availableSize().width(), 800);
+    QCOMPARE(screen->devicePixelRatio(), 1.0);
+    // By hand: buttons int(800 x 0.0078 + 20) = 26, label int(800 x 0.025) = 20,
+    // legend int(800 / 128 + 30) = 36.
+    QCOMPARE(window.currentButtonIconSize(), QSize(26, 26));
+    const QList<CustomHoverButton *> buttons = window.findChildren<CustomHoverButton *>();
+    QCOMPARE(buttons.size(), 10);
+    for (CustomHoverButton *button : buttons)
+        QCOMPARE(button->iconSize(), QSize(26, 26));
+    QCOMPARE(child<QPushButton>(window, "labelButton")->iconSize(), QSize(20, 20));
+    QCOMPARE(child<QPushButton>(window, "labelQRcodeButton")->iconSize(), QSize(26, 26));
+    QCOMPARE(child<QWidget>(window, "widgetLegendTopBar")->height(), 36);
 }
 
 void tst_kelvarisVisualizer::screenChangesAreDebounced()
@@ -221,12 +228,27 @@ void tst_kelvarisVisualizer::screenChangesAreDebounced()
     const QSize right = save->iconSize();
     save->setIconSize(QSize(3, 3));
 
-    window.screenChanged(window.screen());
-    QTest::qWait(120);
-    window.screenChanged(window.screen()); // restarts the 200 ms wait
-    QTest::qWait(120);
+    // Each adaptation writes one "Window Changed" trace line.
+    int adaptations = 0;
+    const kelvaris::TraceSink previous = kelvaris::setTraceSink([&adaptations](const QString &line) {
+        adaptations += line.startsWith(QLatin1String("Window Changed: "));
+    });
+    // A burst of changes (a window dragged across screens) adapts once, later.
+    for (int i = 0; i < 3; ++i)
+        window.screenChanged(window.screen());
     QCOMPARE(save->iconSize(), QSize(3, 3));
-    QTRY_COMPARE_WITH_TIMEOUT(save->iconSize(), right, 2000);
+    QCOMPARE(adaptations, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(save->iconSize(), right, 5000);
+    QCOMPARE(adaptations, 1);
+    // Nothing else is pending: the debounce timer was single shot and restarted, not stacked.
+    QTimer *debounce = nullptr;
+    for (QTimer *timer : window.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly))
+        if (timer->interval() == 200)
+            debounce = timer;
+    QVERIFY(debounce);
+    QVERIFY(debounce->isSingleShot());
+    QVERIFY(!debounce->isActive());
+    kelvaris::setTraceSink(previous);
 }
 
 void tst_kelvarisVisualizer::progressBarSlots_data()
@@ -280,12 +302,14 @@ void tst_kelvarisVisualizer::formSlotsRunOncePerSignal()
     QVERIFY(!QObject::disconnect(labelButton, SIGNAL(clicked()), &window, SLOT(on_labelButton_clicked())));
     QVERIFY(
         QObject::disconnect(labelButton, SIGNAL(clicked(bool)), &window, SLOT(on_labelButton_clicked(bool))));
-    // The search field is wired by name and by an explicit connection: once only.
+    // One typed character, one search; one programmatic change, one more.
     auto *search = child<QLineEdit>(window, "searchLineEdit");
-    QVERIFY(QObject::disconnect(search, &QLineEdit::textChanged, &window,
-                                &kelvarisVisualizer::on_searchLineEdit_textChanged));
-    QVERIFY(!QObject::disconnect(search, &QLineEdit::textChanged, &window,
-                                 &kelvarisVisualizer::on_searchLineEdit_textChanged));
+    QCOMPARE(window.searchTextChangeCount(), 0);
+    QTest::keyClick(search, Qt::Key_4);
+    QCOMPARE(search->text(), QStringLiteral("4"));
+    QCOMPARE(window.searchTextChangeCount(), 1);
+    search->setText(QStringLiteral("12345 | Name"));
+    QCOMPARE(window.searchTextChangeCount(), 2);
 }
 
 void tst_kelvarisVisualizer::invalidConfigurationExplained_data()
@@ -314,14 +338,22 @@ void tst_kelvarisVisualizer::invalidConfigurationExplained()
     QCOMPARE(catcher.title, QStringLiteral("Configuration error"));
     QVERIFY(window.configurationError().contains(mentions));
 
-    // Only the frame: title bar and background colour, nothing else built.
+    // Only the frame and the background page: no registration form, no top bar.
     QVERIFY(qobject_cast<CustomTitleBar *>(window.menuWidget()));
-    QVERIFY(!child<QLabel>(window, "fons"));
+    auto *stacked = child<QStackedWidget>(window, "stackedWidget");
+    QCOMPARE(stacked->currentWidget()->objectName(), QStringLiteral("page"));
+    auto *fons = child<QLabel>(window, "fons");
+    QVERIFY(fons && fons->isVisible());
+    QVERIFY(!fons->pixmap().isNull());
+    QVERIFY(!child<QWidget>(window, "registerPage")->isVisible());
+    QVERIFY(!child<QPushButton>(window, "registerNewPatientButton")->isVisible());
     QVERIFY(window.findChildren<CustomHoverButton *>().isEmpty());
     QVERIFY(window.positionNames().isEmpty());
     QVERIFY(!child<QWidget>(window, "topBarWidget")->isVisible());
     QCOMPARE(window.palette().color(QPalette::Window), QColor(28, 28, 30));
     QVERIFY(window.isVisible());
+    QVERIFY(window.grab().save(qEnvironmentVariable("KELVARIS_SCREENSHOT_DIR", QStringLiteral(".")) +
+                               QStringLiteral("/mainwindow-bad-configuration.png")));
 }
 
 void tst_kelvarisVisualizer::notificationsFromAnywhere_data()
@@ -349,6 +381,37 @@ void tst_kelvarisVisualizer::notificationsFromAnywhere()
                              std::max(0, timeout) + QtNotificationWidget::fadeDurationMs + 2000);
 }
 
+void tst_kelvarisVisualizer::notificationsDoNotKeepTheProgramRunning()
+{
+    WorkingDirectory wd(&kFourNames);
+    kelvarisVisualizer window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    kelvarisVisualizer::showNotification(QStringLiteral("Still on screen"), 60000);
+    QPointer<QtNotificationWidget> shown;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *n = qobject_cast<QtNotificationWidget *>(w))
+            shown = n;
+    QVERIFY(shown && shown->isVisible());
+
+    // Closing the main window must end the event loop at once, as in main();
+    // the guard ends it only if the notification keeps the program alive.
+    QVERIFY(QGuiApplication::quitOnLastWindowClosed());
+    bool keptRunning = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, this, [&keptRunning] {
+        keptRunning = true;
+        QCoreApplication::quit();
+    });
+    guard.start(15000);
+    QTimer::singleShot(0, &window, &QWidget::close);
+    QApplication::exec();
+    QVERIFY(!keptRunning);
+    // Quitting closes the remaining windows, the notification included.
+    QTRY_VERIFY(shown.isNull());
+}
+
 void tst_kelvarisVisualizer::looksRight()
 {
     const QString source = qEnvironmentVariable("KELVARIS_SOURCE_DIR");
@@ -360,7 +423,11 @@ void tst_kelvarisVisualizer::looksRight()
     kelvarisVisualizer window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTest::qWait(50);
+    // The background follows the page once it is laid out.
+    auto *fons = child<QLabel>(window, "fons");
+    auto *page = child<QWidget>(window, "page");
+    QTRY_VERIFY(std::abs(fons->pixmap().width() - int(page->width() * 0.7)) <= 2 ||
+                std::abs(fons->pixmap().height() - int(int(0.9 * page->height()) * 0.7)) <= 2);
     const QImage image = window.grab().toImage();
     QVERIFY(image.save(qEnvironmentVariable("KELVARIS_SCREENSHOT_DIR", QStringLiteral(".")) +
                        QStringLiteral("/mainwindow.png")));
