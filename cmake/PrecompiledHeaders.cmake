@@ -17,6 +17,11 @@
 # the launcher in the top-level CMakeLists.txt sets.
 
 option(KELVARIS_PCH "Precompile the Qt headers" ON)
+# The fuzz build compiles the product with coverage flags of its own, which
+# the tests sharing its header would not have; it is a one-off build anyway.
+if(KELVARIS_FUZZ)
+  set(KELVARIS_PCH OFF)
+endif()
 
 set(KELVARIS_PCH_CORE
   <QtCore/QByteArray>
