@@ -165,6 +165,7 @@ public:
     DemoFaults faults;
     std::vector<Route> routes;
     std::vector<ExchangePtr> hung;
+    QTimer reaper;
     QList<Upload> uploadLog;
     quint16 listeningPort = 0;
 
@@ -178,6 +179,7 @@ public:
     route(const QString &method, const QString &pattern, const QString &group, Access access,
           std::function<void(const ExchangePtr &, const QStringList &, const DemoAuth::Identity &)> handler);
     void guardSocket(QSslSocket *socket);
+    void reapHung();
 
     // requests
     void handle(const ExchangePtr &exchange);
@@ -245,6 +247,7 @@ bool DemoServer::Private::openData()
     authSettings.mailCodeSeconds = options.mailCodeLifetimeSeconds;
     authSettings.outboxFile = dataDir + QStringLiteral("/outbox.txt");
     authSettings.log = options.logRequests;
+    authSettings.attemptTableSize = std::max(1, options.loginAttemptTableSize);
     auth = std::make_unique<DemoAuth>(*db, authSettings);
 
     if (db->meta(QStringLiteral("generator")).isEmpty()) {
@@ -268,8 +271,11 @@ bool DemoServer::Private::openData()
     syncSettings.joinDelayMs = options.phoneJoinDelayMs;
     syncSettings.captureDelayMs = options.phoneCaptureDelayMs;
     syncSettings.uploadDelayMs = options.phoneUploadDelayMs;
+    syncSettings.urlLifetimeSeconds = options.urlLifetimeSeconds;
     sync = std::make_unique<DemoSync>(
         *db, *storage, signer, [this] { return base(); }, syncSettings);
+    if (options.warmUp)
+        storage->startWarmUp();
     return true;
 }
 
@@ -559,15 +565,6 @@ void DemoServer::Private::handle(const ExchangePtr &exchange)
     const DemoFaults::Fault fault = route.group.isEmpty() ? DemoFaults::Fault() : faults.take(route.group);
     exchange->fault = fault;
     if (fault.hang) {
-        // Hung exchanges whose clients gave up are let go.
-        hung.erase(std::remove_if(hung.begin(), hung.end(),
-                                  [](const ExchangePtr &e) {
-                                      if (e->clientConnected())
-                                          return false;
-                                      e->abandon(QStringLiteral("client gone"));
-                                      return true;
-                                  }),
-                   hung.end());
         hung.push_back(exchange);
         if (options.logRequests) {
             std::fprintf(stdout, "%s %s hangs (injected)\n", qPrintable(exchange->method),
@@ -579,6 +576,12 @@ void DemoServer::Private::handle(const ExchangePtr &exchange)
     auto go = [this, exchange, route, captures] {
         if (!exchange->clientConnected()) {
             exchange->abandon(QStringLiteral("client gone"));
+            return;
+        }
+        if (exchange->fault.redirect) {
+            exchange->replyBytes(302, QByteArrayLiteral("<html><body>Moved elsewhere.</body></html>"),
+                                 QByteArrayLiteral("text/html"),
+                                 {{QByteArrayLiteral("Location"), (base() + QStringLiteral("/moved")).toLatin1()}});
             return;
         }
         if (exchange->fault.failNext > 0) {
@@ -598,6 +601,20 @@ void DemoServer::Private::handle(const ExchangePtr &exchange)
         go();
 }
 
+// Hung exchanges whose clients gave up are let go, whether or not another
+// request arrives.
+void DemoServer::Private::reapHung()
+{
+    hung.erase(std::remove_if(hung.begin(), hung.end(),
+                              [](const ExchangePtr &e) {
+                                  if (e->clientConnected())
+                                      return false;
+                                  e->abandon(QStringLiteral("client gone"));
+                                  return true;
+                              }),
+               hung.end());
+}
+
 void DemoServer::Private::run(const ExchangePtr &exchange, const Route &route, const QStringList &captures)
 {
     const bool isStoragePut =
@@ -609,6 +626,10 @@ void DemoServer::Private::run(const ExchangePtr &exchange, const Route &route, c
     }
     DemoAuth::Identity identity;
     if (route.access == Access::Loopback) {
+        if (!options.control) {
+            exchange->replyError(404, QStringLiteral("not_found"), QStringLiteral("No such endpoint."));
+            return;
+        }
         if (!exchange->peer.isLoopback()) {
             exchange->replyError(403, QStringLiteral("forbidden"),
                                  QStringLiteral("Test controls answer on loopback only."));
@@ -1339,7 +1360,7 @@ void DemoServer::Private::control(const ExchangePtr &exchange, const QStringList
         else
             exchange->replyJson(200, QJsonObject{{QStringLiteral("code"), code}});
     } else if (path.startsWith(QLatin1String("/totp/")) && method == QLatin1String("GET")) {
-        const QString code = DemoAuth::totpCode(path.mid(6));
+        const QString code = auth->currentTotpCode(path.mid(6));
         if (code.isEmpty())
             exchange->replyError(404, QStringLiteral("not_found"),
                                  QStringLiteral("That user has no authenticator."));
@@ -1358,6 +1379,8 @@ DemoServer::DemoServer(const Options &options, QObject *parent)
     for (auto it = options.faults.begin(); it != options.faults.end(); ++it)
         d->faults.set(it.key(), it.value());
     d->addRoutes();
+    d->reaper.setInterval(std::max(10, options.hungReapIntervalMs));
+    QObject::connect(&d->reaper, &QTimer::timeout, this, [this] { d->reapHung(); });
 }
 
 DemoServer::~DemoServer()
@@ -1380,6 +1403,7 @@ bool DemoServer::start()
         d->closeData();
         return false;
     }
+    d->reaper.start();
     return true;
 }
 
@@ -1443,6 +1467,11 @@ QString DemoServer::totpCode(const QString &username, qint64 unixTime)
 QString DemoServer::lastMailedCode(const QString &username) const
 {
     return d->auth ? d->auth->lastMailedCode(username) : QString();
+}
+
+QString DemoServer::freshTotpCode(const QString &username)
+{
+    return d->auth ? d->auth->freshTotpCode(username) : QString();
 }
 
 void DemoServer::setFault(const QString &group, const DemoFaults::Fault &fault)

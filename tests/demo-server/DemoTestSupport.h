@@ -119,11 +119,24 @@ public:
     QSslConfiguration config;
 };
 
+// A code that is not the given one: the next number, wrapping at a million.
+inline QString wrongCode(const QString &right)
+{
+    return QString::number((right.toInt() + 1) % 1000000).rightJustified(6, QLatin1Char('0'));
+}
+
+// Options with the test controls under /control/ switched on.
+inline DemoServer::Options withControls(DemoServer::Options options = {})
+{
+    options.control = true;
+    return options;
+}
+
 // A server with small sample data, made once per test program.
 class TestServer
 {
 public:
-    explicit TestServer(DemoServer::Options options = {})
+    explicit TestServer(DemoServer::Options options = withControls())
     {
         options.dataDir = dir.path();
         options.small = true;

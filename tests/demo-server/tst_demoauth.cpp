@@ -188,9 +188,8 @@ void tst_DemoAuth::authenticatorFlow()
     QCOMPARE(me.errorCode(), QStringLiteral("login_step_required"));
 
     const QString mfa = server->url(QStringLiteral("/api-auth/app/v1/auth/2fa/authenticate"));
-    const QString right = DemoServer::totpCode(user);
-    const QString wrong =
-        right == QLatin1String("000000") ? QStringLiteral("111111") : QStringLiteral("000000");
+    const QString right = server->server->freshTotpCode(user);
+    const QString wrong = wrongCode(right);
     HttpResult r = client.postJson(mfa, {{QStringLiteral("code"), wrong}});
     QCOMPARE(r.status, 400);
     QCOMPARE(r.errorCode(), QStringLiteral("incorrect_code"));
@@ -242,9 +241,8 @@ void tst_DemoAuth::codeAttemptsAreLimited()
     TestClient client;
     client.token = loginStep(client, QStringLiteral("doctor.totp"));
     const QString mfa = server->url(QStringLiteral("/api-auth/app/v1/auth/2fa/authenticate"));
-    const QString right = DemoServer::totpCode(QStringLiteral("doctor.totp"));
-    const QString wrong =
-        right == QLatin1String("999999") ? QStringLiteral("999998") : QStringLiteral("999999");
+    const QString right = server->server->freshTotpCode(QStringLiteral("doctor.totp"));
+    const QString wrong = wrongCode(right);
     HttpResult r;
     for (int i = 0; i < 5; ++i)
         r = client.postJson(mfa, {{QStringLiteral("code"), wrong}});
