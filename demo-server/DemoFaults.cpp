@@ -5,7 +5,8 @@
 
 bool DemoFaults::Fault::isEmpty() const
 {
-    return latencyMs == 0 && failNext == 0 && !hang && !truncate && !notJson && !noFields && !challenge && !redirect;
+    return latencyMs == 0 && failNext == 0 && !hang && !truncate && !notJson && !noFields && !challenge &&
+           !redirect;
 }
 
 QJsonObject DemoFaults::Fault::toJson() const

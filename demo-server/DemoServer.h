@@ -39,7 +39,7 @@ public:
         bool control = false;
         int loginAttemptTableSize = 4096; // accounts whose failed logins are counted at one time
         int hungReapIntervalMs = 1000;    // how often hung exchanges of gone clients are let go
-        QString certDir;                         // empty: demo-server/certs of the source tree
+        QString certDir;                  // empty: demo-server/certs of the source tree
     };
 
     struct Upload
@@ -75,6 +75,8 @@ public:
     static QString totpSecret();
     static QString totpCode(const QString &username, qint64 unixTime = -1);
     QString lastMailedCode(const QString &username) const;
+    // The authenticator code this server accepts now.
+    QString currentTotpCode(const QString &username) const;
     // Moves this server's authenticator clock one step on and returns the code
     // of that step, never used before (a used code is refused).
     QString freshTotpCode(const QString &username);

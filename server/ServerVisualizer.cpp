@@ -243,8 +243,8 @@ QNetworkReply *ServerVisualizer::send(const QByteArray &verb, QNetworkRequest re
     // local files or send anything unencrypted.
     if (request.url().scheme() != QLatin1String("https")) {
         trace(QStringLiteral("Refused a request that is not https: ") + operation);
-        auto *refused = new RefusedReply(request, operationOf(verb),
-                                         tr("Only https addresses are requested."), this);
+        auto *refused =
+            new RefusedReply(request, operationOf(verb), tr("Only https addresses are requested."), this);
         connect(refused, &QNetworkReply::finished, this, [this, refused] { replyFinished(refused); });
         reply = refused;
     } else if (verb == "GET")

@@ -475,7 +475,8 @@ void tst_DemoApi::refusedStorageUrls_data()
     forged.addQueryItem(QStringLiteral("signature"), signature);
     QUrl tampered = url;
     tampered.setQuery(forged);
-    QTest::newRow("signature changed") << QByteArray("GET") << tampered.toString() << "bad_signature" << false;
+    QTest::newRow("signature changed")
+        << QByteArray("GET") << tampered.toString() << "bad_signature" << false;
 
     QUrl bare = url;
     bare.setQuery(QString());
@@ -492,8 +493,8 @@ void tst_DemoApi::refusedStorageUrls_data()
     // Signed as it is, so that only the store's own check can refuse it.
     QTest::newRow("path outside the store")
         << QByteArray("GET")
-        << server->server->presignedUrl(QStringLiteral("GET"), QStringLiteral("../demo.sqlite")) << "not_found"
-        << true;
+        << server->server->presignedUrl(QStringLiteral("GET"), QStringLiteral("../demo.sqlite"))
+        << "not_found" << true;
 }
 
 void tst_DemoApi::refusedStorageUrls()

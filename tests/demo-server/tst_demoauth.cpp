@@ -442,9 +442,10 @@ void tst_DemoAuth::parallelTriesCannotPassTheLimit()
     QFile ca(DemoServer::caCertificatePath());
     QVERIFY(ca.open(QIODevice::ReadOnly));
     trust.addCaCertificates(QSslCertificate::fromData(ca.readAll()));
-    const QByteArray body = QJsonDocument(QJsonObject{{QStringLiteral("username"), QStringLiteral("intruder")},
-                                                      {QStringLiteral("password"), QStringLiteral("guess")}})
-                                .toJson();
+    const QByteArray body =
+        QJsonDocument(QJsonObject{{QStringLiteral("username"), QStringLiteral("intruder")},
+                                  {QStringLiteral("password"), QStringLiteral("guess")}})
+            .toJson();
     std::map<int, int> statuses;
     int finished = 0;
     for (int i = 0; i < 20; ++i) {
@@ -473,7 +474,8 @@ void tst_DemoAuth::attemptTableIsBounded()
     const QString url = small.url(QStringLiteral("/api-auth/app/v1/auth/login"));
     auto attempt = [&](const QString &user, const QString &password) {
         return client
-            .postJson(url, {{QStringLiteral("username"), user}, {QStringLiteral("password"), password}}, false)
+            .postJson(url, {{QStringLiteral("username"), user}, {QStringLiteral("password"), password}},
+                      false)
             .status;
     };
     // Counts below the limit make room for new names, oldest first.
@@ -481,7 +483,7 @@ void tst_DemoAuth::attemptTableIsBounded()
     QCOMPARE(attempt(QStringLiteral("guess-2"), QStringLiteral("x")), 400);
     QCOMPARE(attempt(QStringLiteral("doctor"), DemoServer::password()), 200);
     // A table full of locked names lets no new name in until their lock ends.
-    for (const QString user : {QStringLiteral("lock-1"), QStringLiteral("lock-2")})
+    for (const QString &user : {QStringLiteral("lock-1"), QStringLiteral("lock-2")})
         for (int i = 0; i < 8; ++i)
             QCOMPARE(attempt(user, QStringLiteral("x")), 400);
     QCOMPARE(attempt(QStringLiteral("lock-1"), DemoServer::password()), 429);

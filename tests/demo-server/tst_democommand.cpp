@@ -104,8 +104,8 @@ void tst_DemoCommand::repeatedFaultsAddUp()
                   {QStringLiteral("--data"), dir.path(), QStringLiteral("--port"), QStringLiteral("0"),
                    QStringLiteral("--small"), QStringLiteral("--quiet"), QStringLiteral("--no-warm-up"),
                    QStringLiteral("--control"), QStringLiteral("--fault"), QStringLiteral("auth:latency=300"),
-                   QStringLiteral("--fault"), QStringLiteral("auth:fail=2,status=500"), QStringLiteral("--fault"),
-                   QStringLiteral("auth:challenge"), QStringLiteral("--fault"),
+                   QStringLiteral("--fault"), QStringLiteral("auth:fail=2,status=500"),
+                   QStringLiteral("--fault"), QStringLiteral("auth:challenge"), QStringLiteral("--fault"),
                    QStringLiteral("storage-get:truncate")});
     QVERIFY(process.waitForStarted());
     const QRegularExpression listening(QStringLiteral("listening on (https://127\\.0\\.0\\.1:\\d+)"));
@@ -123,8 +123,9 @@ void tst_DemoCommand::repeatedFaultsAddUp()
     QCOMPARE(auth.value(QStringLiteral("failNext")).toInt(), 2);
     QCOMPARE(auth.value(QStringLiteral("failStatus")).toInt(), 500);
     QCOMPARE(auth.value(QStringLiteral("challenge")).toBool(), true);
-    QCOMPARE(faults.value(QStringLiteral("storage-get")).toObject().value(QStringLiteral("truncate")).toBool(),
-             true);
+    QCOMPARE(
+        faults.value(QStringLiteral("storage-get")).toObject().value(QStringLiteral("truncate")).toBool(),
+        true);
     QCOMPARE(faults.size(), 2);
 }
 

@@ -198,8 +198,8 @@ void tst_DemoFaults::redirect()
     // Sent as written: the client library would follow the redirect.
     const QUrl url(server->server->presignedUrl(QStringLiteral("GET"),
                                                 QStringLiteral("sessions/11/%1/session.json").arg(session)));
-    const HttpResult r =
-        rawRequest(server->server->port(), "GET", url.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority).toLatin1());
+    const HttpResult r = rawRequest(server->server->port(), "GET",
+                                    url.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority).toLatin1());
     QCOMPARE(r.status, 302);
     QCOMPARE(r.header("Location"), (server->server->baseUrl() + QStringLiteral("/moved")).toLatin1());
     QVERIFY(r.header("Content-Type").startsWith("text/html"));

@@ -349,7 +349,8 @@ void tst_DemoSync::pictureUrlsFollowTheUrlLifetime()
     c.token = loginToken(c, shortUrls);
     const QString id = createSync(c, shortUrls, newestSessionOf(11));
     request(c, shortUrls, id,
-            {QJsonObject{{QStringLiteral("name"), QStringLiteral("0_1")}, {QStringLiteral("type"), QStringLiteral("D")}}});
+            {QJsonObject{{QStringLiteral("name"), QStringLiteral("0_1")},
+                         {QStringLiteral("type"), QStringLiteral("D")}}});
     QVERIFY(shortUrls.server->phoneJoin(id));
     QVERIFY(shortUrls.server->phoneAdvance(id));
     QTRY_VERIFY_WITH_TIMEOUT(lookup(c, shortUrls, id, QStringLiteral("0_1")).contains(QStringLiteral("url")),

@@ -101,10 +101,7 @@ private:
 class TraceCapture
 {
 public:
-    TraceCapture()
-        : previous(kelvaris::setTraceSink([this](const QString &line) { lines << line; }))
-    {
-    }
+    TraceCapture() : previous(kelvaris::setTraceSink([this](const QString &line) { lines << line; })) {}
     ~TraceCapture() { kelvaris::setTraceSink(previous); }
     TraceCapture(const TraceCapture &) = delete;
     TraceCapture &operator=(const TraceCapture &) = delete;

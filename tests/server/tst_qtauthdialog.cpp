@@ -252,7 +252,8 @@ void tst_QtAuthDialog::loginFlow()
         QVERIFY(dialog->ui.errorMessage->text().isEmpty());
         saveShot(dialog.get(), QStringLiteral("authdialog-code-%1.png").arg(tag));
         QLineEdit *field = codePage == 1 ? dialog->ui.totpCode : dialog->ui.mailCode;
-        const QString code = codePage == 1 ? standIn->freshTotpCode(account) : standIn->lastMailedCode(account);
+        const QString code =
+            codePage == 1 ? standIn->freshTotpCode(account) : standIn->lastMailedCode(account);
         // Pasted with a space in the middle, as codes often are.
         QTest::keyClicks(field, code.left(3) + QLatin1Char(' ') + code.mid(3));
         QTest::keyClick(field, Qt::Key_Return);
@@ -306,7 +307,10 @@ void tst_QtAuthDialog::failures()
     QFETCH(QString, message);
 
     auto server = standIn.client();
-    server->setTransferTimeouts(1000, 1000);
+    // Short only where the server is made not to answer: on a loaded machine a
+    // password check alone can take longer than a second.
+    if (faultText.contains(QLatin1String("hang")))
+        server->setTransferTimeouts(1000, 1000);
     if (!faultText.isEmpty()) {
         QString group, error;
         DemoFaults::Fault fault;
@@ -325,8 +329,7 @@ void tst_QtAuthDialog::failures()
         QLineEdit *field = page == 1 ? dialog->ui.totpCode : dialog->ui.mailCode;
         QPushButton *send = page == 1 ? dialog->ui.verifyTOTP : dialog->ui.verifyCode;
         // Derived from the right code, so that it is never the right one by chance.
-        const QString right =
-            page == 1 ? standIn->freshTotpCode(account) : standIn->lastMailedCode(account);
+        const QString right = page == 1 ? standIn->freshTotpCode(account) : standIn->lastMailedCode(account);
         QVERIFY(!right.isEmpty());
         QTest::keyClicks(field, wrongCode(right));
         QTest::mouseClick(send, Qt::LeftButton);

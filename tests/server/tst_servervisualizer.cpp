@@ -289,7 +289,8 @@ void tst_ServerVisualizer::systemRootsStayTrusted()
     expectSignals(log, QStringLiteral("correctServerName:1"));
     QCOMPARE(int(requests.requests.size()), 1);
     // What the request was sent with: every system root and the configured one.
-    const QList<QSslCertificate> trusted = requests.requests.front().request.sslConfiguration().caCertificates();
+    const QList<QSslCertificate> trusted =
+        requests.requests.front().request.sslConfiguration().caCertificates();
     const QSet<QByteArray> trustedDer = [&] {
         QSet<QByteArray> der;
         for (const QSslCertificate &c : trusted)
@@ -430,8 +431,8 @@ void tst_ServerVisualizer::redirectsAreFailures()
         visualizer->checkPermissions();
     } else if (row == QLatin1String("registration")) {
         standIn->setFault(group, f);
-        visualizer->registerPatient(QStringLiteral("Moved"), QStringLiteral("Away"), QStringLiteral("KV-MOVED-1"),
-                                    QStringLiteral("moved@example.org"));
+        visualizer->registerPatient(QStringLiteral("Moved"), QStringLiteral("Away"),
+                                    QStringLiteral("KV-MOVED-1"), QStringLiteral("moved@example.org"));
     } else if (row == QLatin1String("login")) {
         standIn->setFault(group, f);
         visualizer->login(QStringLiteral("doctor"), DemoServer::password());
@@ -1005,11 +1006,11 @@ void tst_ServerVisualizer::errorPath()
         QCOMPARE(requests.withOperation("listPatients").front().status, 401);
     } else if (row == QLatin1String("storage challenge")) {
         TraceCapture trace;
-        const QUrl url(standIn->presignedUrl(QStringLiteral("GET"), QStringLiteral("sessions/%1/%2/session.json")
-                                                                        .arg(session.patientId)
-                                                                        .arg(session.id)));
-        visualizer->downloadImage(session.patientId, session.id, QStringLiteral("session.json"), url.toString(),
-                                  QStringLiteral("F"));
+        const QUrl url(standIn->presignedUrl(
+            QStringLiteral("GET"),
+            QStringLiteral("sessions/%1/%2/session.json").arg(session.patientId).arg(session.id)));
+        visualizer->downloadImage(session.patientId, session.id, QStringLiteral("session.json"),
+                                  url.toString(), QStringLiteral("F"));
         QTRY_COMPARE_WITH_TIMEOUT(int(requests.requests.size()), 1, 10000);
         expectSignals(log, expected);
         QVERIFY(trace.text().contains(QLatin1String("FALTA AUTENTIFICACIO")));
@@ -1315,8 +1316,8 @@ void tst_ServerVisualizer::imageDownload_data()
     QTest::addColumn<QString>("type");
     QTest::addColumn<bool>("urlFileName"); // name the image by its URL's file name
     QTest::addColumn<QString>("nameEnding");
-    QTest::addColumn<int>("quality");       // the code imgDownloadDone carries
-    QTest::addColumn<bool>("withoutL");     // the "l" before ".jpg" is taken out of the name
+    QTest::addColumn<int>("quality");   // the code imgDownloadDone carries
+    QTest::addColumn<bool>("withoutL"); // the "l" before ".jpg" is taken out of the name
 
     QTest::newRow("clinical image") << "generals"
                                     << "C" << false << ".jpg" << 1 << false;
@@ -1459,13 +1460,16 @@ void tst_ServerVisualizer::traceHasNoSecrets()
         const QString signature = query.queryItemValue(QStringLiteral("signature"));
         QVERIFY(!signature.isEmpty());
         query.removeQueryItem(QStringLiteral("signature"));
-        query.addQueryItem(QStringLiteral("signature"), QString(signature).replace(0, 1, signature.at(0) == QLatin1Char('0') ? QStringLiteral("1") : QStringLiteral("0")));
+        query.addQueryItem(
+            QStringLiteral("signature"),
+            QString(signature).replace(
+                0, 1, signature.at(0) == QLatin1Char('0') ? QStringLiteral("1") : QStringLiteral("0")));
         tampered.setQuery(query);
         secrets << signature << query.queryItemValue(QStringLiteral("signature"));
         client->downloadImage(s.patientId, s.id, first["name"].toString(), tampered.toString(),
                               QStringLiteral("C"));
-        QTRY_VERIFY_WITH_TIMEOUT(trace.text().contains(QLatin1String("ERROR SERVER s3 OPERATION downloadImage")),
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            trace.text().contains(QLatin1String("ERROR SERVER s3 OPERATION downloadImage")), 10000);
         SignalLog chiefLog(chief.get());
         chief->registerPatient(QStringLiteral("Secret"), QStringLiteral("Registered"),
                                QStringLiteral("KV-SECRET-2"), QStringLiteral("registered@example.org"));
