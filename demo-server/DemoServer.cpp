@@ -546,6 +546,11 @@ void DemoServer::Private::reapHung()
 
 void DemoServer::Private::run(const ExchangePtr &exchange, const Route &route, const QStringList &captures)
 {
+    if (!patients && route.access != Access::Loopback) {
+        // A reset that could not open the data leaves nothing to serve.
+        exchange->replyError(503, QStringLiteral("unavailable"), QStringLiteral("The server has no data."));
+        return;
+    }
     const bool isStoragePut =
         exchange->method == QLatin1String("PUT") && route.group == QLatin1String("storage-put");
     if (!isStoragePut && exchange->body.size() > apiBodyLimit) {
