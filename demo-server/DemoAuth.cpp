@@ -227,12 +227,8 @@ void DemoAuth::login(const ExchangePtr &exchange)
                              QStringLiteral("Username or password too long."));
         return;
     }
-    Failures &f = failures[username];
-    if (f.count >= settings.maxLoginFailures && now() - f.since < settings.lockoutSeconds) {
-        exchange->replyError(429, QStringLiteral("too_many_attempts"),
-                             QStringLiteral("Too many failed attempts. Try again in a few minutes."));
+    if (!reserveAttempt(exchange, username))
         return;
-    }
     const auto user =
         db.selectOne(QStringLiteral("SELECT password_hash FROM users WHERE username = ?"), {username});
     // An unknown user costs the same time as a known one, so that timing does
@@ -248,13 +244,50 @@ void DemoAuth::login(const ExchangePtr &exchange)
     watcher->setFuture(QtConcurrent::run([pass, stored] { return verifyPassword(pass, stored); }));
 }
 
+bool DemoAuth::reserveAttempt(const ExchangePtr &exchange, const QString &username)
+{
+    const qint64 t = now();
+    auto it = failures.find(username);
+    if (it != failures.end() && t - it->since >= settings.lockoutSeconds) {
+        failures.erase(it);
+        it = failures.end();
+    }
+    if (it == failures.end()) {
+        if (failures.size() >= settings.attemptTableSize) {
+            // Forget the counts whose window is over, then the oldest count
+            // below the limit; a locked account is never forgotten early.
+            for (auto e = failures.begin(); e != failures.end();)
+                e = t - e->since >= settings.lockoutSeconds ? failures.erase(e) : std::next(e);
+            if (failures.size() >= settings.attemptTableSize) {
+                auto oldest = failures.end();
+                for (auto e = failures.begin(); e != failures.end(); ++e)
+                    if (e->count < settings.maxLoginFailures &&
+                        (oldest == failures.end() || e->since < oldest->since))
+                        oldest = e;
+                if (oldest != failures.end())
+                    failures.erase(oldest);
+            }
+        }
+        if (failures.size() >= settings.attemptTableSize) {
+            exchange->replyError(429, QStringLiteral("too_many_attempts"),
+                                 QStringLiteral("Too many failed attempts. Try again in a few minutes."));
+            return false;
+        }
+        it = failures.insert(username, Failures{0, t});
+    }
+    if (it->count >= settings.maxLoginFailures) {
+        exchange->replyError(429, QStringLiteral("too_many_attempts"),
+                             QStringLiteral("Too many failed attempts. Try again in a few minutes."));
+        return false;
+    }
+    ++it->count;
+    return true;
+}
+
 void DemoAuth::finishLogin(const ExchangePtr &exchange, const QString &username, bool passwordOk)
 {
     if (!passwordOk) {
-        Failures &f = failures[username];
-        if (now() - f.since >= settings.lockoutSeconds)
-            f = {0, now()};
-        ++f.count;
+        // The attempt was counted when it arrived.
         QJsonObject body = HttpExchange::errorBody(
             400, QStringLiteral("username_password_mismatch"),
             QStringLiteral("The username and/or password you specified are not correct."));
@@ -365,7 +398,10 @@ void DemoAuth::authenticateTotp(const ExchangePtr &exchange, const Identity &ide
         db.selectOne(QStringLiteral("SELECT * FROM users WHERE username = ?"), {identity.username});
     const QByteArray secret =
         Totp::fromBase32(user ? user->value(QStringLiteral("totp_secret")).toString() : QString());
-    if (!Totp::verify(secret, code, now())) {
+    const qint64 step = acceptedTotpStep(secret, code);
+    // A code is good once: one seen by someone else cannot be used again.
+    const bool replayed = step >= 0 && step <= lastTotpStep.value(identity.username, -1);
+    if (step < 0 || replayed) {
         db.exec(QStringLiteral("UPDATE tokens SET attempts = attempts + 1 WHERE token_hash = ?"),
                 {identity.tokenHash});
         const auto row = db.selectOne(QStringLiteral("SELECT attempts FROM tokens WHERE token_hash = ?"),
@@ -379,8 +415,36 @@ void DemoAuth::authenticateTotp(const ExchangePtr &exchange, const Identity &ide
         exchange->replyError(400, QStringLiteral("incorrect_code"), QStringLiteral("Incorrect code."));
         return;
     }
+    lastTotpStep.insert(identity.username, step);
     revoke(identity.tokenHash);
     replyLoggedIn(exchange, *user);
+}
+
+qint64 DemoAuth::acceptedTotpStep(const QByteArray &secret, const QString &code) const
+{
+    if (secret.isEmpty())
+        return -1;
+    const qint64 t = now() + totpClockOffset;
+    qint64 accepted = -1;
+    // Every step of the window is compared, so that the time taken does not
+    // tell which one matched.
+    for (int skew = -1; skew <= 1; ++skew) {
+        const qint64 at = t + qint64(skew) * Totp::defaultPeriod;
+        if (constantTimeEqual(Totp::code(secret, at).toLatin1(), code.toLatin1()))
+            accepted = at / Totp::defaultPeriod;
+    }
+    return accepted;
+}
+
+QString DemoAuth::currentTotpCode(const QString &username) const
+{
+    return totpCode(username, now() + totpClockOffset);
+}
+
+QString DemoAuth::freshTotpCode(const QString &username)
+{
+    totpClockOffset += Totp::defaultPeriod;
+    return currentTotpCode(username);
 }
 
 void DemoAuth::confirmMailCode(const ExchangePtr &exchange, const Identity &identity)

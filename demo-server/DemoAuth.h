@@ -47,6 +47,9 @@ public:
         int maxCodeAttempts = 5;
         int maxLoginFailures = 8;
         int lockoutSeconds = 300;
+        // Accounts whose failed logins are counted at one time; the table
+        // never grows past this however many names are tried.
+        int attemptTableSize = 4096;
         QString outboxFile;
         bool log = true;
     };
@@ -85,6 +88,14 @@ public:
     // The last code mailed to an account (for tests and the control endpoint).
     QString lastMailedCode(const QString &username) const { return mailed.value(username); }
 
+    // The authenticator code this server accepts now; totpCode() unless the
+    // clock was moved on by freshTotpCode().
+    QString currentTotpCode(const QString &username) const;
+    // Moves this server's authenticator clock one step on and returns the code
+    // of that step: a code never used, so that tests can log in again at once
+    // although a used code is refused.
+    QString freshTotpCode(const QString &username);
+
 private:
     void finishLogin(const ExchangePtr &exchange, const QString &username, bool passwordOk);
     void replyLoggedIn(const ExchangePtr &exchange, const QVariantMap &user);
@@ -92,6 +103,12 @@ private:
     void sendMailCode(const QString &username, const QString &tokenHash);
     static QString hashToken(const QString &token);
     static QJsonObject userJson(const QVariantMap &user);
+    // Counts a login attempt of an account before its password is verified,
+    // so that parallel tries cannot pass the limit. False (and answered) when
+    // the account is locked or the table has no room.
+    bool reserveAttempt(const ExchangePtr &exchange, const QString &username);
+    // The time step of the accepted code, or -1.
+    qint64 acceptedTotpStep(const QByteArray &secret, const QString &code) const;
 
     DemoDatabase &db;
     Settings settings;
@@ -101,5 +118,10 @@ private:
         int count = 0;
         qint64 since = 0;
     };
+    // Login attempts per account (known or not), bounded by attemptTableSize.
     QHash<QString, Failures> failures;
+    // The last authenticator step accepted per account: a code of that step
+    // or an earlier one is not accepted again.
+    QHash<QString, qint64> lastTotpStep;
+    qint64 totpClockOffset = 0;
 };

@@ -5,7 +5,8 @@
 
 bool DemoFaults::Fault::isEmpty() const
 {
-    return latencyMs == 0 && failNext == 0 && !hang && !truncate && !notJson && !noFields && !challenge;
+    return latencyMs == 0 && failNext == 0 && !hang && !truncate && !notJson && !noFields && !challenge &&
+           !redirect;
 }
 
 QJsonObject DemoFaults::Fault::toJson() const
@@ -13,7 +14,8 @@ QJsonObject DemoFaults::Fault::toJson() const
     return {{QStringLiteral("latencyMs"), latencyMs},   {QStringLiteral("failNext"), failNext},
             {QStringLiteral("failStatus"), failStatus}, {QStringLiteral("hang"), hang},
             {QStringLiteral("truncate"), truncate},     {QStringLiteral("notJson"), notJson},
-            {QStringLiteral("noFields"), noFields},     {QStringLiteral("challenge"), challenge}};
+            {QStringLiteral("noFields"), noFields},     {QStringLiteral("challenge"), challenge},
+            {QStringLiteral("redirect"), redirect}};
 }
 
 bool DemoFaults::Fault::apply(const QJsonObject &json, QString *error)
@@ -37,7 +39,7 @@ bool DemoFaults::Fault::apply(const QJsonObject &json, QString *error)
                 next.failStatus = v.toInt();
         } else if (key == QLatin1String("hang") || key == QLatin1String("truncate") ||
                    key == QLatin1String("notJson") || key == QLatin1String("noFields") ||
-                   key == QLatin1String("challenge")) {
+                   key == QLatin1String("challenge") || key == QLatin1String("redirect")) {
             if (!v.isBool()) {
                 *error = QStringLiteral("%1 must be true or false").arg(key);
                 return false;
@@ -46,6 +48,7 @@ bool DemoFaults::Fault::apply(const QJsonObject &json, QString *error)
                          : key == QLatin1String("truncate") ? next.truncate
                          : key == QLatin1String("notJson")  ? next.notJson
                          : key == QLatin1String("noFields") ? next.noFields
+                         : key == QLatin1String("redirect") ? next.redirect
                                                             : next.challenge;
             flag = v.toBool();
         } else {
@@ -73,7 +76,7 @@ const QStringList &DemoFaults::groups()
 bool DemoFaults::isKnownStatus(int status)
 {
     // The statuses the responder has a status line for; others could not be written.
-    static const int known[] = {200, 201, 204, 400, 401, 403, 404, 405, 408, 409,
+    static const int known[] = {200, 201, 204, 302, 400, 401, 403, 404, 405, 408, 409,
                                 410, 413, 415, 422, 429, 500, 501, 502, 503, 504};
     return std::find(std::begin(known), std::end(known), status) != std::end(known);
 }
@@ -102,7 +105,7 @@ bool DemoFaults::parseFault(const QString &faultText, QString *group, Fault *fau
             json.insert(QStringLiteral("failStatus"), value.toInt(&ok));
         else if (key == QLatin1String("hang") || key == QLatin1String("truncate") ||
                  key == QLatin1String("notJson") || key == QLatin1String("noFields") ||
-                 key == QLatin1String("challenge"))
+                 key == QLatin1String("challenge") || key == QLatin1String("redirect"))
             json.insert(key,
                         value.isEmpty() || value == QLatin1String("true") || value == QLatin1String("1"));
         else {

@@ -22,6 +22,8 @@ public:
         // The injected failures carry an HTTP authentication challenge
         // (WWW-Authenticate), which the real server never sends.
         bool challenge = false;
+        // Answer "302 Found" with an HTML page in place of the real answer.
+        bool redirect = false;
 
         bool isEmpty() const;
         QJsonObject toJson() const;

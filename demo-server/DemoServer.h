@@ -34,7 +34,12 @@ public:
         QMap<QString, DemoFaults::Fault> faults; // by group, see DemoFaults::groups()
         bool logRequests = true;                 // one line per request on standard output
         bool warmUp = false;                     // make the pictures in the background from the start
-        QString certDir;                         // empty: demo-server/certs of the source tree
+        // Serve the test controls under /control/ (they hand out codes and
+        // reset data, so they are off unless asked for).
+        bool control = false;
+        int loginAttemptTableSize = 4096; // accounts whose failed logins are counted at one time
+        int hungReapIntervalMs = 1000;    // how often hung exchanges of gone clients are let go
+        QString certDir;                  // empty: demo-server/certs of the source tree
     };
 
     struct Upload
@@ -70,8 +75,14 @@ public:
     static QString totpSecret();
     static QString totpCode(const QString &username, qint64 unixTime = -1);
     QString lastMailedCode(const QString &username) const;
+    // The authenticator code this server accepts now.
+    QString currentTotpCode(const QString &username) const;
+    // Moves this server's authenticator clock one step on and returns the code
+    // of that step, never used before (a used code is refused).
+    QString freshTotpCode(const QString &username);
 
-    // Test controls (also reachable under /control/ on loopback).
+    // Test controls (also reachable under /control/ on loopback when started
+    // with Options::control).
     void setFault(const QString &group, const DemoFaults::Fault &fault);
     void clearFaults(const QString &group = {});
     DemoFaults::Fault fault(const QString &group) const;

@@ -110,7 +110,7 @@ QJsonObject DemoSync::imageJson(const QVariantMap &row) const
         out.insert(QStringLiteral("isDone"), false);
     const QString object = row.value(QStringLiteral("object")).toString();
     if (state == QLatin1String("done") && !object.isEmpty()) {
-        const qint64 expires = now() + 3600;
+        const qint64 expires = now() + settings.urlLifetimeSeconds;
         const QString path = QStringLiteral("/storage/") + object;
         out.insert(QStringLiteral("url"),
                    baseUrl() + path + QLatin1Char('?') + signer.query(QStringLiteral("GET"), path, expires));

@@ -28,6 +28,7 @@ public:
         int captureDelayMs = 2500;
         int uploadDelayMs = 300; // between "done" and the stored picture
         int lifetimeSeconds = 12 * 3600;
+        int urlLifetimeSeconds = 3600; // presigned storage URLs of taken pictures
         bool small = false;
     };
 

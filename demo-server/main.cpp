@@ -1,6 +1,6 @@
 // demo-server: the stand-in clinical server with sample examinations.
 //
-//   demo-server [--data DIR] [--port N] [--small] [--reset] [--phone auto|manual] ...
+//   demo-server [--data DIR] [--port N] [--small] [--reset] [--phone auto|manual] [--control] ...
 //   demo-server totp USER        prints the current authenticator code of USER
 //   demo-server generate ...     makes the sample data and every picture, then exits
 //   demo-server configure FILE [BASE] [--port N]
@@ -126,8 +126,11 @@ int main(int argc, char **argv)
         QStringLiteral("no-warm-up"),
         QStringLiteral("Do not make pictures in the background; only when asked for."));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No request log."));
+    const QCommandLineOption control(
+        QStringLiteral("control"),
+        QStringLiteral("Serve the test controls under /control/ (they hand out login codes)."));
     parser.addOptions({data, port, small, reset, phone, joinDelay, captureDelay, tokenLifetime, urlLifetime,
-                       faultOption, pregenerate, noWarmUp, quiet});
+                       faultOption, pregenerate, noWarmUp, quiet, control});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("totp USER | generate"),
                                  QStringLiteral("[command]"));
     parser.process(app);
@@ -169,16 +172,22 @@ int main(int argc, char **argv)
     options.tokenLifetimeSeconds = parser.value(tokenLifetime).toInt();
     options.urlLifetimeSeconds = parser.value(urlLifetime).toInt();
     options.logRequests = !parser.isSet(quiet);
+    options.control = parser.isSet(control);
     options.warmUp =
         !parser.isSet(noWarmUp) && !parser.isSet(pregenerate) && !args.contains(QLatin1String("generate"));
     if (options.tokenLifetimeSeconds <= 0 || options.urlLifetimeSeconds <= 0)
         return fail(QStringLiteral("lifetimes must be positive"));
     for (const QString &faultText : parser.values(faultOption)) {
+        // Parsed once for its group, then again over what that group already
+        // has, so that repeated --fault options of one group add up.
         QString group, why;
-        DemoFaults::Fault fault = options.faults.value(group);
-        if (!DemoFaults::parseFault(faultText, &group, &fault, &why))
+        DemoFaults::Fault parsed;
+        if (!DemoFaults::parseFault(faultText, &group, &parsed, &why))
             return fail(why);
-        options.faults.insert(group, fault);
+        DemoFaults::Fault merged = options.faults.value(group);
+        if (!DemoFaults::parseFault(faultText, &group, &merged, &why))
+            return fail(why);
+        options.faults.insert(group, merged);
     }
     if (generateOnly)
         options.port = 0;

@@ -2,6 +2,7 @@
 
 #include "server/ServerVisualizer.h"
 #include "widgets/PanelPainter.h"
+#include "widgets/Trace.h"
 #include "widgets/WindowDragger.h"
 
 #include <QAbstractItemView>
@@ -22,14 +23,9 @@
 #include <QStringListModel>
 #include <QSvgRenderer>
 
-#include <iostream>
-
 namespace {
 
-void trace(const QString &line)
-{
-    std::cout << line.toStdString() << std::endl;
-}
+using kelvaris::trace;
 
 const char *const kButtonStyle = "\n    QPushButton {\n        color: white;\n"
                                  "        background-color: rgb(34,34,34);\n"

@@ -1,6 +1,8 @@
 #include "server/ServerVisualizer.h"
 
+#include "server/RefusedReply.h"
 #include "server/ServerReplies.h"
+#include "widgets/Trace.h"
 
 #include <QAuthenticator>
 #include <QJsonArray>
@@ -9,8 +11,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSslSocket>
-
-#include <iostream>
 
 namespace {
 
@@ -24,12 +24,9 @@ constexpr int kPermissionsRetryMilliseconds = 1000;
 constexpr int kSyncRetries = 10;
 constexpr int kSyncRetryMilliseconds = 1000;
 
-// Trace lines go to standard output. They never carry tokens, codes,
-// passwords, storage signatures or patient names.
-void trace(const QString &line)
-{
-    std::cout << line.toStdString() << std::endl;
-}
+// Trace lines never carry tokens, codes, passwords, storage signatures or
+// patient names.
+using kelvaris::trace;
 
 // A URL as it may appear in a trace: no query (presigned signatures live
 // there), no user information, no fragment.
@@ -59,6 +56,27 @@ QByteArray jsonBody(const QJsonObject &object)
 int httpStatus(QNetworkReply *reply)
 {
     return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+// Only a 2xx answer is a success: with manual redirects a 3xx finishes
+// without a network error, and its body (often an HTML page) is no answer.
+bool succeeded(QNetworkReply *reply)
+{
+    const int status = httpStatus(reply);
+    return reply->error() == QNetworkReply::NoError && status >= 200 && status <= 299;
+}
+
+QNetworkAccessManager::Operation operationOf(const QByteArray &verb)
+{
+    if (verb == "GET")
+        return QNetworkAccessManager::GetOperation;
+    if (verb == "DELETE")
+        return QNetworkAccessManager::DeleteOperation;
+    if (verb == "POST")
+        return QNetworkAccessManager::PostOperation;
+    if (verb == "PUT")
+        return QNetworkAccessManager::PutOperation;
+    return QNetworkAccessManager::CustomOperation;
 }
 
 // What the reply still holds; an aborted reply is closed and holds nothing.
@@ -163,7 +181,16 @@ void ServerVisualizer::addTrustedCaCertificates(const QList<QSslCertificate> &ce
 {
     if (certificates.isEmpty())
         return;
-    sslConfiguration.addCaCertificates(certificates);
+    // addCaCertificates() alone would turn off the on-demand loading of the
+    // system's roots, and a server signed by a public authority would be
+    // refused: the system's roots are listed explicitly with the extra ones.
+    QList<QSslCertificate> trusted = sslConfiguration.caCertificates();
+    if (trusted.isEmpty())
+        trusted = QSslConfiguration::systemCaCertificates();
+    for (const QSslCertificate &certificate : certificates)
+        if (!trusted.contains(certificate))
+            trusted << certificate;
+    sslConfiguration.setCaCertificates(trusted);
     // An open connection keeps the trust it was made with.
     manager->clearConnectionCache();
 }
@@ -211,7 +238,16 @@ QNetworkReply *ServerVisualizer::send(const QByteArray &verb, QNetworkRequest re
 {
     prepare(request, server);
     QNetworkReply *reply = nullptr;
-    if (verb == "GET")
+    // The manager also reads file:, qrc: and data: URLs and speaks plain
+    // http: a URL handed out by a server must not make the program read
+    // local files or send anything unencrypted.
+    if (request.url().scheme() != QLatin1String("https")) {
+        trace(QStringLiteral("Refused a request that is not https: ") + operation);
+        auto *refused =
+            new RefusedReply(request, operationOf(verb), tr("Only https addresses are requested."), this);
+        connect(refused, &QNetworkReply::finished, this, [this, refused] { replyFinished(refused); });
+        reply = refused;
+    } else if (verb == "GET")
         reply = manager->get(request);
     else if (verb == "DELETE")
         reply = manager->deleteResource(request);
@@ -328,7 +364,7 @@ void ServerVisualizer::replyFinished(QNetworkReply *reply)
 {
     const QString server = reply->property("server").toString();
     const QString operation = reply->property("operation").toString();
-    if (reply->error() == QNetworkReply::NoError) {
+    if (succeeded(reply)) {
         trace(QStringLiteral("DINS ") + server + QLatin1Char(' ') + operation);
         const auto row = dispatchTable().find({server, operation});
         if (row != dispatchTable().end())
@@ -372,7 +408,9 @@ void ServerVisualizer::handleFailure(QNetworkReply *reply)
     } else if (server == kEc2 && operation == QLatin1String("checkPermissions")) {
         permissionsRetryTimer.stop();
         permissionsRetries = 0;
-        emit serverTimeout();
+        // The authentication challenge of this reply has already logged out.
+        if (!reply->property("challenged").toBool())
+            emit serverTimeout();
     } else if (server == kEc2 && operation == QLatin1String("downloadManualImgSync")) {
         retryLater(reply, reply->url());
     } else if (server == kS3 && operation == QLatin1String("downloadManual")) {
@@ -400,6 +438,7 @@ void ServerVisualizer::authenticationRequired(QNetworkReply *reply, QAuthenticat
 {
     trace(QStringLiteral("FALTA AUTENTIFICACIO"));
     if (reply->property("server").toString() == kEc2) {
+        reply->setProperty("challenged", true);
         inactivityTimer.stop();
         emit serverTimeout();
     }
@@ -438,6 +477,9 @@ void ServerVisualizer::replyEndpoint(QNetworkReply *reply)
 
 void ServerVisualizer::login(QString username, QString password)
 {
+    // A token of an earlier login (another account, or one left by Back)
+    // must never authorise a step of this one.
+    sessionToken.clear();
     const QJsonObject body{{QStringLiteral("password"), password}, {QStringLiteral("username"), username}};
     send("POST", jsonRequest(QStringLiteral("/api-auth/app/v1/auth/login"), false), jsonBody(body), kEc2,
          QStringLiteral("login"), {}, NoConnection);

@@ -14,6 +14,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -119,11 +120,63 @@ public:
     QSslConfiguration config;
 };
 
+// A code that is not the given one: the next number, wrapping at a million.
+inline QString wrongCode(const QString &right)
+{
+    return QString::number((right.toInt() + 1) % 1000000).rightJustified(6, QLatin1Char('0'));
+}
+
+// One request written to the server as given, without the client library
+// normalising its target ("/a/../b" stays so) or following a redirect.
+inline HttpResult rawRequest(quint16 port, const QByteArray &verb, const QByteArray &target)
+{
+    HttpResult result;
+    QSslSocket socket;
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    QFile ca(DemoServer::caCertificatePath());
+    if (ca.open(QIODevice::ReadOnly))
+        config.addCaCertificates(QSslCertificate::fromData(ca.readAll()));
+    socket.setSslConfiguration(config);
+    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    // The server answers on this thread: wait without blocking it.
+    if (!QTest::qWaitFor([&] { return socket.isEncrypted(); }, 10000))
+        return result;
+    socket.write(verb + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    QByteArray answer;
+    // The server closes the connection after its answer; a timeout leaves
+    // what arrived so far.
+    (void)QTest::qWaitFor(
+        [&] {
+            answer += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        10000);
+    answer += socket.readAll();
+    const qsizetype headerEnd = answer.indexOf("\r\n\r\n");
+    const QList<QByteArray> statusLine = answer.left(answer.indexOf("\r\n")).split(' ');
+    result.status = statusLine.size() > 1 ? statusLine.at(1).toInt() : 0;
+    result.body = headerEnd < 0 ? QByteArray() : answer.mid(headerEnd + 4);
+    const QList<QByteArray> lines = answer.left(headerEnd).split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon > 0)
+            result.headers.append({lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()});
+    }
+    return result;
+}
+
+// Options with the test controls under /control/ switched on.
+inline DemoServer::Options withControls(DemoServer::Options options = {})
+{
+    options.control = true;
+    return options;
+}
+
 // A server with small sample data, made once per test program.
 class TestServer
 {
 public:
-    explicit TestServer(DemoServer::Options options = {})
+    explicit TestServer(DemoServer::Options options = withControls())
     {
         options.dataDir = dir.path();
         options.small = true;

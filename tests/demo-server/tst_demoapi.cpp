@@ -1,5 +1,6 @@
 #include "DemoTestSupport.h"
 
+#include "demo-server/DemoStorage.h"
 #include "demo-server/SampleData.h"
 
 #include <QBuffer>
@@ -88,6 +89,7 @@ private slots:
     void logLinesCarryNoSecrets();
     void hugeBodyIsRefusedEarly_data();
     void hugeBodyIsRefusedEarly();
+    void warmUpMakesPicturesUnasked();
 
 private:
     HttpResult listing(int patient, int session, const QString &suffix = {});
@@ -446,6 +448,7 @@ void tst_DemoApi::refusedStorageUrls_data()
     QTest::addColumn<QByteArray>("verb");
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("code");
+    QTest::addColumn<bool>("raw"); // the target is sent as written
     const SampleData::Session *s = newestOf(11);
     const QString object = QStringLiteral("sessions/11/%1/session.json").arg(s->id);
     const QString good = server->server->presignedUrl(QStringLiteral("GET"), object);
@@ -455,7 +458,7 @@ void tst_DemoApi::refusedStorageUrls_data()
     QString otherPath = good;
     otherPath.replace(QStringLiteral("/%1/session.json").arg(s->id),
                       QStringLiteral("/%1/session.json").arg(s->id - 1));
-    QTest::newRow("other object") << QByteArray("GET") << otherPath << "bad_signature";
+    QTest::newRow("other object") << QByteArray("GET") << otherPath << "bad_signature" << false;
 
     QUrlQuery later = query;
     later.removeQueryItem(QStringLiteral("expires"));
@@ -463,7 +466,7 @@ void tst_DemoApi::refusedStorageUrls_data()
                        QString::number(query.queryItemValue(QStringLiteral("expires")).toLongLong() + 3600));
     QUrl extended = url;
     extended.setQuery(later);
-    QTest::newRow("expiry moved") << QByteArray("GET") << extended.toString() << "bad_signature";
+    QTest::newRow("expiry moved") << QByteArray("GET") << extended.toString() << "bad_signature" << false;
 
     QString signature = query.queryItemValue(QStringLiteral("signature"));
     signature[0] = signature[0] == QLatin1Char('0') ? QLatin1Char('1') : QLatin1Char('0');
@@ -472,24 +475,26 @@ void tst_DemoApi::refusedStorageUrls_data()
     forged.addQueryItem(QStringLiteral("signature"), signature);
     QUrl tampered = url;
     tampered.setQuery(forged);
-    QTest::newRow("signature changed") << QByteArray("GET") << tampered.toString() << "bad_signature";
+    QTest::newRow("signature changed")
+        << QByteArray("GET") << tampered.toString() << "bad_signature" << false;
 
     QUrl bare = url;
     bare.setQuery(QString());
-    QTest::newRow("no signature") << QByteArray("GET") << bare.toString() << "bad_signature";
+    QTest::newRow("no signature") << QByteArray("GET") << bare.toString() << "bad_signature" << false;
     QTest::newRow("expired") << QByteArray("GET")
                              << server->server->presignedUrl(QStringLiteral("GET"), object,
                                                              QDateTime::currentSecsSinceEpoch() - 5)
-                             << "expired";
-    QTest::newRow("GET URL used for PUT") << QByteArray("PUT") << good << "bad_signature";
+                             << "expired" << false;
+    QTest::newRow("GET URL used for PUT") << QByteArray("PUT") << good << "bad_signature" << false;
     QTest::newRow("report through storage")
         << QByteArray("GET")
         << server->server->presignedUrl(QStringLiteral("GET"), QStringLiteral("reports/11/103/1.pdf"))
-        << "not_found";
+        << "not_found" << false;
+    // Signed as it is, so that only the store's own check can refuse it.
     QTest::newRow("path outside the store")
         << QByteArray("GET")
         << server->server->presignedUrl(QStringLiteral("GET"), QStringLiteral("../demo.sqlite"))
-        << "not_found";
+        << "not_found" << true;
 }
 
 void tst_DemoApi::refusedStorageUrls()
@@ -497,11 +502,23 @@ void tst_DemoApi::refusedStorageUrls()
     QFETCH(QByteArray, verb);
     QFETCH(QString, url);
     QFETCH(QString, code);
+    QFETCH(bool, raw);
     TestClient anonymous;
     const HttpResult r =
-        anonymous.send(verb, url, verb == "PUT" ? QByteArray("{}") : QByteArray(), false, {});
+        raw ? rawRequest(server->server->port(), verb,
+                         url.mid(url.indexOf(QLatin1String("/storage/"))).toLatin1())
+            : anonymous.send(verb, url, verb == "PUT" ? QByteArray("{}") : QByteArray(), false, {});
     QCOMPARE(r.status, code == QLatin1String("not_found") ? 404 : 403);
     QCOMPARE(r.errorCode(), code);
+    if (code == QLatin1String("not_found"))
+        QCOMPARE(r.object()
+                     .value(QStringLiteral("errors"))
+                     .toArray()
+                     .at(0)
+                     .toObject()
+                     .value(QStringLiteral("message"))
+                     .toString(),
+                 QStringLiteral("No such object."));
 }
 
 void tst_DemoApi::uploadShowsInTheNextListing_data()
@@ -788,6 +805,17 @@ void tst_DemoApi::hugeBodyIsRefusedEarly()
     QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 10000);
     // The server goes on serving.
     QCOMPARE(client.get(server->url(QStringLiteral("/api/me/"))).status, 200);
+}
+
+void tst_DemoApi::warmUpMakesPicturesUnasked()
+{
+    DemoServer::Options options;
+    options.warmUp = true;
+    TestServer warm(options);
+    QVERIFY(warm.started);
+    // The first picture the viewer is likely to ask for is made without a request.
+    const QString first = DemoStorage::sampleImageObjects().first();
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(warm.dir.filePath(QStringLiteral("objects/") + first)), 60000);
 }
 
 QTEST_MAIN(tst_DemoApi)

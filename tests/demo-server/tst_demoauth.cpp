@@ -4,6 +4,8 @@
 
 #include <QJsonArray>
 
+#include <map>
+
 class tst_DemoAuth : public QObject
 {
     Q_OBJECT
@@ -28,6 +30,9 @@ private slots:
     void roles();
     void tokenExpires();
     void repeatedFailuresLockTheAccount();
+    void authenticatorCodeIsUsedOnce();
+    void parallelTriesCannotPassTheLimit();
+    void attemptTableIsBounded();
     void passwordsAreHashed();
 
 private:
@@ -188,9 +193,8 @@ void tst_DemoAuth::authenticatorFlow()
     QCOMPARE(me.errorCode(), QStringLiteral("login_step_required"));
 
     const QString mfa = server->url(QStringLiteral("/api-auth/app/v1/auth/2fa/authenticate"));
-    const QString right = DemoServer::totpCode(user);
-    const QString wrong =
-        right == QLatin1String("000000") ? QStringLiteral("111111") : QStringLiteral("000000");
+    const QString right = server->server->freshTotpCode(user);
+    const QString wrong = wrongCode(right);
     HttpResult r = client.postJson(mfa, {{QStringLiteral("code"), wrong}});
     QCOMPARE(r.status, 400);
     QCOMPARE(r.errorCode(), QStringLiteral("incorrect_code"));
@@ -242,9 +246,8 @@ void tst_DemoAuth::codeAttemptsAreLimited()
     TestClient client;
     client.token = loginStep(client, QStringLiteral("doctor.totp"));
     const QString mfa = server->url(QStringLiteral("/api-auth/app/v1/auth/2fa/authenticate"));
-    const QString right = DemoServer::totpCode(QStringLiteral("doctor.totp"));
-    const QString wrong =
-        right == QLatin1String("999999") ? QStringLiteral("999998") : QStringLiteral("999999");
+    const QString right = server->server->freshTotpCode(QStringLiteral("doctor.totp"));
+    const QString wrong = wrongCode(right);
     HttpResult r;
     for (int i = 0; i < 5; ++i)
         r = client.postJson(mfa, {{QStringLiteral("code"), wrong}});
@@ -404,6 +407,87 @@ void tst_DemoAuth::repeatedFailuresLockTheAccount()
     QCOMPARE(r.errorCode(), QStringLiteral("too_many_attempts"));
     // Other accounts are not affected.
     QVERIFY(!loginToken(client, *server, QStringLiteral("doctor")).isEmpty());
+}
+
+void tst_DemoAuth::authenticatorCodeIsUsedOnce()
+{
+    const QString mfa = server->url(QStringLiteral("/api-auth/app/v1/auth/2fa/authenticate"));
+    TestClient first, second, otherAccount;
+    first.token = loginStep(first, QStringLiteral("doctor.totp"));
+    second.token = loginStep(second, QStringLiteral("doctor.totp"));
+    otherAccount.token = loginStep(otherAccount, QStringLiteral("doctor.flows"));
+    const QString code = server->server->freshTotpCode(QStringLiteral("doctor.totp"));
+    QCOMPARE(first.postJson(mfa, {{QStringLiteral("code"), code}}).status, 200);
+
+    // Seen once, the code is no good to anyone else within its window.
+    const HttpResult replay = second.postJson(mfa, {{QStringLiteral("code"), code}});
+    QCOMPARE(replay.status, 400);
+    QCOMPARE(replay.errorCode(), QStringLiteral("incorrect_code"));
+    // The same code of another account (the accounts share a secret) is that account's own.
+    QCOMPARE(otherAccount.postJson(mfa, {{QStringLiteral("code"), code}}).status, 200);
+    // The next code is taken.
+    QCOMPARE(second
+                 .postJson(mfa, {{QStringLiteral("code"),
+                                  server->server->freshTotpCode(QStringLiteral("doctor.totp"))}})
+                 .status,
+             200);
+}
+
+// Wrong passwords sent at once are all counted before any is verified, so no
+// more than the limit (8) are tried.
+void tst_DemoAuth::parallelTriesCannotPassTheLimit()
+{
+    QNetworkAccessManager manager;
+    QSslConfiguration trust = QSslConfiguration::defaultConfiguration();
+    QFile ca(DemoServer::caCertificatePath());
+    QVERIFY(ca.open(QIODevice::ReadOnly));
+    trust.addCaCertificates(QSslCertificate::fromData(ca.readAll()));
+    const QByteArray body =
+        QJsonDocument(QJsonObject{{QStringLiteral("username"), QStringLiteral("intruder")},
+                                  {QStringLiteral("password"), QStringLiteral("guess")}})
+            .toJson();
+    std::map<int, int> statuses;
+    int finished = 0;
+    for (int i = 0; i < 20; ++i) {
+        QNetworkRequest request(QUrl(server->url(QStringLiteral("/api-auth/app/v1/auth/login"))));
+        request.setSslConfiguration(trust);
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+        QNetworkReply *reply = manager.post(request, body);
+        QObject::connect(reply, &QNetworkReply::finished, &manager, [reply, &statuses, &finished] {
+            ++statuses[reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt()];
+            ++finished;
+            reply->deleteLater();
+        });
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(finished, 20, 30000);
+    QCOMPARE(statuses[400], 8);
+    QCOMPARE(statuses[429], 12);
+}
+
+void tst_DemoAuth::attemptTableIsBounded()
+{
+    DemoServer::Options options;
+    options.loginAttemptTableSize = 2;
+    TestServer small(options);
+    QVERIFY(small.started);
+    TestClient client;
+    const QString url = small.url(QStringLiteral("/api-auth/app/v1/auth/login"));
+    auto attempt = [&](const QString &user, const QString &password) {
+        return client
+            .postJson(url, {{QStringLiteral("username"), user}, {QStringLiteral("password"), password}},
+                      false)
+            .status;
+    };
+    // Counts below the limit make room for new names, oldest first.
+    QCOMPARE(attempt(QStringLiteral("guess-1"), QStringLiteral("x")), 400);
+    QCOMPARE(attempt(QStringLiteral("guess-2"), QStringLiteral("x")), 400);
+    QCOMPARE(attempt(QStringLiteral("doctor"), DemoServer::password()), 200);
+    // A table full of locked names lets no new name in until their lock ends.
+    for (const QString &user : {QStringLiteral("lock-1"), QStringLiteral("lock-2")})
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(attempt(user, QStringLiteral("x")), 400);
+    QCOMPARE(attempt(QStringLiteral("lock-1"), DemoServer::password()), 429);
+    QCOMPARE(attempt(QStringLiteral("admin"), DemoServer::password()), 429);
 }
 
 void tst_DemoAuth::passwordsAreHashed()

@@ -16,6 +16,7 @@ private slots:
     void badArguments_data();
     void badArguments();
     void serves();
+    void repeatedFaultsAddUp();
     void generatesEverything();
     void writesTheViewerConfiguration();
 };
@@ -84,6 +85,8 @@ void tst_DemoCommand::serves()
     const HttpResult r = client.get(base + QStringLiteral("/api/server/demo/"), false);
     QCOMPARE(r.status, 200);
     QCOMPARE(r.object().value(QStringLiteral("endpoint")).toString(), base);
+    // Without --control the test controls are not there.
+    QCOMPARE(client.get(base + QStringLiteral("/control/totp/doctor.totp"), false).status, 404);
     // One line per request: method, path, status, time.
     QTRY_VERIFY_WITH_TIMEOUT((output += QString::fromLocal8Bit(process.readAllStandardOutput()),
                               output.contains(QStringLiteral("GET /api/server/demo/ 200 "))),
@@ -91,6 +94,39 @@ void tst_DemoCommand::serves()
     process.kill();
     process.waitForFinished();
     QVERIFY(QFile::exists(dir.filePath(QStringLiteral("demo.sqlite"))));
+}
+
+void tst_DemoCommand::repeatedFaultsAddUp()
+{
+    QTemporaryDir dir;
+    QProcess process;
+    process.start(QStringLiteral(DEMO_SERVER_EXECUTABLE),
+                  {QStringLiteral("--data"), dir.path(), QStringLiteral("--port"), QStringLiteral("0"),
+                   QStringLiteral("--small"), QStringLiteral("--quiet"), QStringLiteral("--no-warm-up"),
+                   QStringLiteral("--control"), QStringLiteral("--fault"), QStringLiteral("auth:latency=300"),
+                   QStringLiteral("--fault"), QStringLiteral("auth:fail=2,status=500"),
+                   QStringLiteral("--fault"), QStringLiteral("auth:challenge"), QStringLiteral("--fault"),
+                   QStringLiteral("storage-get:truncate")});
+    QVERIFY(process.waitForStarted());
+    const QRegularExpression listening(QStringLiteral("listening on (https://127\\.0\\.0\\.1:\\d+)"));
+    QString output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += QString::fromLocal8Bit(process.readAllStandardOutput()),
+                              listening.match(output).hasMatch()),
+                             60000);
+    const QString base = listening.match(output).captured(1);
+    TestClient client;
+    const QJsonObject faults = client.get(base + QStringLiteral("/control/faults"), false).object();
+    process.kill();
+    process.waitForFinished();
+    const QJsonObject auth = faults.value(QStringLiteral("auth")).toObject();
+    QCOMPARE(auth.value(QStringLiteral("latencyMs")).toInt(), 300);
+    QCOMPARE(auth.value(QStringLiteral("failNext")).toInt(), 2);
+    QCOMPARE(auth.value(QStringLiteral("failStatus")).toInt(), 500);
+    QCOMPARE(auth.value(QStringLiteral("challenge")).toBool(), true);
+    QCOMPARE(
+        faults.value(QStringLiteral("storage-get")).toObject().value(QStringLiteral("truncate")).toBool(),
+        true);
+    QCOMPARE(faults.size(), 2);
 }
 
 void tst_DemoCommand::generatesEverything()

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QSignalSpy>
 
 class tst_DemoFaults : public QObject
 {
@@ -17,6 +18,7 @@ private slots:
     void hang();
     void truncate();
     void notJson();
+    void redirect();
     void targetsWithoutFields();
     void faultsOverHttp_data();
     void faultsOverHttp();
@@ -24,10 +26,13 @@ private slots:
     void commandLineFaults();
     void faultsFromOptions();
     void otherControls();
+    void controlsNeedTheOption_data();
+    void controlsNeedTheOption();
 
 private:
     HttpResult requestOf(const QString &group);
     std::unique_ptr<TestServer> server;
+    std::unique_ptr<TestServer> withoutControls;
     TestClient client;
     int session = 0;
 };
@@ -143,11 +148,18 @@ void tst_DemoFaults::hang()
     DemoFaults::Fault fault;
     fault.hang = true;
     server->server->setFault(QStringLiteral("sessions"), fault);
+    QSignalSpy finished(server->server.get(), &DemoServer::requestFinished);
     client.timeoutMs = 700;
     const HttpResult r = requestOf(QStringLiteral("sessions"));
     client.timeoutMs = 20000;
     QVERIFY(r.timedOut);
     QCOMPARE(r.status, 0);
+    // The client gave up: the hung exchange is let go (status 0) without
+    // waiting for another request to hang.
+    QTRY_COMPARE_WITH_TIMEOUT(int(finished.size()), 1, 10000);
+    QCOMPARE(finished.at(0).at(0).toString(), QStringLiteral("GET"));
+    QCOMPARE(finished.at(0).at(1).toString(), QStringLiteral("/api/patients/11/json/"));
+    QCOMPARE(finished.at(0).at(2).toInt(), 0);
     server->server->clearFaults();
     QCOMPARE(requestOf(QStringLiteral("sessions")).status, 200);
 }
@@ -175,6 +187,24 @@ void tst_DemoFaults::notJson()
     QJsonParseError error;
     QJsonDocument::fromJson(r.body, &error);
     QVERIFY(error.error != QJsonParseError::NoError);
+}
+
+void tst_DemoFaults::redirect()
+{
+    QString group, error;
+    DemoFaults::Fault fault;
+    QVERIFY(DemoFaults::parseFault(QStringLiteral("storage-get:redirect"), &group, &fault, &error));
+    server->server->setFault(group, fault);
+    // Sent as written: the client library would follow the redirect.
+    const QUrl url(server->server->presignedUrl(QStringLiteral("GET"),
+                                                QStringLiteral("sessions/11/%1/session.json").arg(session)));
+    const HttpResult r = rawRequest(server->server->port(), "GET",
+                                    url.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority).toLatin1());
+    QCOMPARE(r.status, 302);
+    QCOMPARE(r.header("Location"), (server->server->baseUrl() + QStringLiteral("/moved")).toLatin1());
+    QVERIFY(r.header("Content-Type").startsWith("text/html"));
+    server->server->clearFaults();
+    QCOMPARE(requestOf(QStringLiteral("storage-get")).status, 200);
 }
 
 void tst_DemoFaults::targetsWithoutFields()
@@ -374,6 +404,32 @@ void tst_DemoFaults::otherControls()
     QCOMPARE(client.get(server->url(QStringLiteral("/api/me/"))).status, 403);
     client.token = loginToken(client, *server);
     QCOMPARE(client.get(server->url(QStringLiteral("/api/me/"))).status, 200);
+}
+
+void tst_DemoFaults::controlsNeedTheOption_data()
+{
+    QTest::addColumn<QByteArray>("verb");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("authenticator code") << QByteArray("GET") << "/control/totp/doctor.totp";
+    QTest::newRow("e-mailed code") << QByteArray("GET") << "/control/outbox/doctor.mail";
+    QTest::newRow("faults") << QByteArray("GET") << "/control/faults";
+    QTest::newRow("reset") << QByteArray("POST") << "/control/reset";
+    QTest::newRow("index") << QByteArray("GET") << "/control/";
+}
+
+void tst_DemoFaults::controlsNeedTheOption()
+{
+    QFETCH(QByteArray, verb);
+    QFETCH(QString, path);
+    // Started without Options::control: no endpoint there, as on a real server.
+    if (!withoutControls)
+        withoutControls = std::make_unique<TestServer>(DemoServer::Options());
+    QVERIFY(withoutControls->started);
+    TestClient anyone;
+    const HttpResult r = anyone.send(verb, withoutControls->url(path), QByteArray(), false, {});
+    QCOMPARE(r.status, 404);
+    QCOMPARE(r.errorCode(), QStringLiteral("not_found"));
+    QVERIFY(!r.object().contains(QStringLiteral("code")));
 }
 
 QTEST_MAIN(tst_DemoFaults)

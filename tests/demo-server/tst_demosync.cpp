@@ -5,6 +5,7 @@
 #include <QBuffer>
 #include <QImageReader>
 #include <QJsonArray>
+#include <QUrlQuery>
 
 namespace {
 
@@ -37,6 +38,7 @@ private slots:
     void otherUsersDoNotSeeIt();
     void controlsOverHttp();
     void automaticPhone();
+    void pictureUrlsFollowTheUrlLifetime();
 
 private:
     QString createSync(TestClient &client, TestServer &s, int session, int *status = nullptr);
@@ -334,6 +336,30 @@ void tst_DemoSync::automaticPhone()
     QCOMPARE(status(w, waiting, other).value(QStringLiteral("hasDevice")), QJsonValue(false));
     QCOMPARE(w.get(waiting.url(QStringLiteral("/external/sync/") + other), false).status, 200);
     QCOMPARE(status(w, waiting, other).value(QStringLiteral("hasDevice")), QJsonValue(true));
+}
+
+void tst_DemoSync::pictureUrlsFollowTheUrlLifetime()
+{
+    DemoServer::Options options;
+    options.urlLifetimeSeconds = 90;
+    options.phoneUploadDelayMs = 10;
+    TestServer shortUrls(options);
+    QVERIFY(shortUrls.started);
+    TestClient c;
+    c.token = loginToken(c, shortUrls);
+    const QString id = createSync(c, shortUrls, newestSessionOf(11));
+    request(c, shortUrls, id,
+            {QJsonObject{{QStringLiteral("name"), QStringLiteral("0_1")},
+                         {QStringLiteral("type"), QStringLiteral("D")}}});
+    QVERIFY(shortUrls.server->phoneJoin(id));
+    QVERIFY(shortUrls.server->phoneAdvance(id));
+    QTRY_VERIFY_WITH_TIMEOUT(lookup(c, shortUrls, id, QStringLiteral("0_1")).contains(QStringLiteral("url")),
+                             10000);
+    const qint64 before = QDateTime::currentSecsSinceEpoch();
+    const QUrl url(lookup(c, shortUrls, id, QStringLiteral("0_1")).value(QStringLiteral("url")).toString());
+    const qint64 after = QDateTime::currentSecsSinceEpoch();
+    const qint64 expires = QUrlQuery(url).queryItemValue(QStringLiteral("expires")).toLongLong();
+    QVERIFY2(expires >= before + 90 && expires <= after + 90, qPrintable(QString::number(expires - before)));
 }
 
 QTEST_MAIN(tst_DemoSync)

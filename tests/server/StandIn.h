@@ -6,6 +6,7 @@
 
 #include "demo-server/DemoServer.h"
 #include "server/ServerVisualizer.h"
+#include "widgets/Trace.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -18,10 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <iostream>
 #include <map>
 #include <memory>
-#include <sstream>
 
 class StandIn
 {
@@ -35,6 +34,7 @@ public:
         options.small = true;
         options.reset = true;
         options.logRequests = false;
+        options.control = true;
         server = std::make_unique<DemoServer>(options);
         return server->start();
     }
@@ -97,17 +97,21 @@ private:
     std::map<QString, std::unique_ptr<QSignalSpy>> spies;
 };
 
-// Everything written to standard output while it lives.
+// Every trace line written while it lives, through the program's one sink.
 class TraceCapture
 {
 public:
-    TraceCapture() : previous(std::cout.rdbuf(buffer.rdbuf())) {}
-    ~TraceCapture() { std::cout.rdbuf(previous); }
-    QString text() const { return QString::fromStdString(buffer.str()); }
+    TraceCapture() : previous(kelvaris::setTraceSink([this](const QString &line) { lines << line; })) {}
+    ~TraceCapture() { kelvaris::setTraceSink(previous); }
+    TraceCapture(const TraceCapture &) = delete;
+    TraceCapture &operator=(const TraceCapture &) = delete;
+
+    QString text() const { return lines.join(QLatin1Char('\n')); }
+
+    QStringList lines;
 
 private:
-    std::stringstream buffer;
-    std::streambuf *previous;
+    kelvaris::TraceSink previous;
 };
 
 // Every request the client's manager finished, with what was sent.
@@ -184,6 +188,12 @@ private:
     QMetaObject::Connection connection;
 };
 
+// A code that is not the given one: the next number, wrapping at a million.
+inline QString wrongCode(const QString &right)
+{
+    return QString::number((right.toInt() + 1) % 1000000).rightJustified(6, QLatin1Char('0'));
+}
+
 // A loopback port with nothing listening on it.
 inline quint16 closedPort()
 {
@@ -209,7 +219,7 @@ inline bool logIn(ServerVisualizer &client, DemoServer &server, const QString &u
             20000))
         return false;
     if (log.count("totpNeeded"))
-        client.verifyTOTP(DemoServer::totpCode(username));
+        client.verifyTOTP(server.freshTotpCode(username));
     else if (log.count("mailCodeNeeded"))
         client.verifyMailCode(server.lastMailedCode(username));
     return QTest::qWaitFor([&] { return log.count("loginCorrect") == 1; }, 20000);

@@ -9,9 +9,11 @@
 #include "demo-server/DemoFaults.h"
 #include "demo-server/SampleData.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTemporaryFile>
 #include <QUrlQuery>
 
 #include <functional>
@@ -61,11 +63,6 @@ QString storageObject(const QUrl &url)
     return path.mid(path.indexOf(QLatin1String("/storage/")) + 9);
 }
 
-QString wrongCode(const QString &right)
-{
-    return QString::number((right.toInt() + 1) % 1000000).rightJustified(6, QLatin1Char('0'));
-}
-
 } // namespace
 
 class tst_ServerVisualizer : public QObject
@@ -83,6 +80,13 @@ private slots:
     void trust();
     void serverNames_data();
     void serverNames();
+    void systemRootsStayTrusted();
+    void onlyHttpsIsFetched_data();
+    void onlyHttpsIsFetched();
+    void redirectsAreFailures_data();
+    void redirectsAreFailures();
+    void newLoginForgetsTheOldToken_data();
+    void newLoginForgetsTheOldToken();
 
     void loginAccounts_data();
     void loginAccounts();
@@ -269,6 +273,223 @@ void tst_ServerVisualizer::serverNames()
     }
 }
 
+void tst_ServerVisualizer::systemRootsStayTrusted()
+{
+    const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+    QVERIFY(!system.isEmpty());
+    QFile file(DemoServer::caCertificatePath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QSslCertificate> standInCa = QSslCertificate::fromData(file.readAll());
+    QCOMPARE(standInCa.size(), 1);
+
+    auto visualizer = standIn.client();
+    RequestLog requests(visualizer.get());
+    SignalLog log(visualizer.get());
+    visualizer->getEndpoint(QStringLiteral("demo"));
+    expectSignals(log, QStringLiteral("correctServerName:1"));
+    QCOMPARE(int(requests.requests.size()), 1);
+    // What the request was sent with: every system root and the configured one.
+    const QList<QSslCertificate> trusted =
+        requests.requests.front().request.sslConfiguration().caCertificates();
+    const QSet<QByteArray> trustedDer = [&] {
+        QSet<QByteArray> der;
+        for (const QSslCertificate &c : trusted)
+            der.insert(c.toDer());
+        return der;
+    }();
+    for (const QSslCertificate &root : system)
+        QVERIFY2(trustedDer.contains(root.toDer()), qPrintable(root.subjectDisplayName()));
+    QVERIFY(trustedDer.contains(standInCa.front().toDer()));
+    QCOMPARE(int(trustedDer.size()), int(QSet<QByteArray>(trustedDer).size()));
+    QVERIFY(trusted.size() >= system.size() + 1);
+}
+
+void tst_ServerVisualizer::onlyHttpsIsFetched_data()
+{
+    QTest::addColumn<QString>("url"); // "$FILE" a local JPEG, "$HTTP" a plain listener
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("retryAt"); // the API URL asked again, or empty
+
+    const QString jpegData = QStringLiteral("data:image/jpeg;base64,/9j/4AAQSkZJRgABAQAAAQABAAD/2Q==");
+    QTest::newRow("file: image") << "$FILE"
+                                 << "downloadImage" << QString();
+    QTest::newRow("qrc: image") << "qrc:/icon/AppIconSVG"
+                                << "downloadImage" << QString();
+    QTest::newRow("data: image") << jpegData << "downloadImage" << QString();
+    QTest::newRow("http: image") << "$HTTP"
+                                 << "downloadImage" << QString();
+    QTest::newRow("data: session document")
+        << QStringLiteral("data:application/json,%7B%22a%22%3A1%7D") << "getSessionJson" << QString();
+    QTest::newRow("file: report template") << "$FILE"
+                                           << "getReportTemplate" << QString();
+    QTest::newRow("file: captured image") << "$FILE"
+                                          << "downloadManual"
+                                          << "/api/sync/abcdef/manuals/0_4/";
+}
+
+void tst_ServerVisualizer::onlyHttpsIsFetched()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, operation);
+    QFETCH(QString, retryAt);
+
+    QTemporaryFile local;
+    QVERIFY(local.open());
+    local.write("\xFF\xD8\xFF\xE0 a local file that must not be read");
+    local.flush();
+    QTcpServer plain;
+    QVERIFY(plain.listen(QHostAddress::LocalHost, 0));
+    url.replace(QLatin1String("$FILE"), QUrl::fromLocalFile(local.fileName()).toString());
+    url.replace(QLatin1String("$HTTP"), QStringLiteral("http://127.0.0.1:%1/a.jpg").arg(plain.serverPort()));
+
+    // A client of its own: the failed image lookup is asked again later.
+    client->setTransferTimeouts(1000, 1000);
+    RequestLog requests(client.get());
+    SignalLog log(client.get());
+    TraceCapture trace;
+    const SampleData::Session &s = documentedSession();
+    if (operation == QLatin1String("downloadImage"))
+        client->downloadImage(s.patientId, s.id, QStringLiteral("a.jpg"), url, QStringLiteral("C"));
+    else if (operation == QLatin1String("downloadManual"))
+        client->getRequest(QUrl(url), QStringLiteral("s3"), operation,
+                           {{QStringLiteral("filename"), QStringLiteral("0_4")},
+                            {QStringLiteral("ec2url"), standIn->baseUrl() + retryAt}});
+    else
+        client->getRequest(QUrl(url), QStringLiteral("s3"), operation);
+
+    // It ends as a failed request of its kind, without reaching the manager.
+    const QString failure = QStringLiteral("ERROR SERVER s3 OPERATION ") + operation;
+    QTRY_VERIFY_WITH_TIMEOUT(trace.text().contains(failure), 5000);
+    if (!retryAt.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(int(requests.withOperation("downloadManualImgSync").size()), 1, 5000);
+        QCOMPARE(requests.requests.front().url, QUrl(standIn->baseUrl() + retryAt));
+    }
+    expectSignals(log, QString());
+    QVERIFY(requests.withOperation(operation).empty());
+    QVERIFY(!plain.hasPendingConnections());
+}
+
+void tst_ServerVisualizer::redirectsAreFailures_data()
+{
+    QTest::addColumn<QString>("faultText");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("requests");
+
+    QTest::newRow("image") << "storage-get:redirect"
+                           << "sessionDownloadReply:1" << 2;
+    QTest::newRow("session listing") << "sessions:redirect"
+                                     << "" << 1;
+    QTest::newRow("session document") << "storage-get:redirect"
+                                      << "" << 2;
+    // Not asked again as an unusable answer would be: a redirect is a failure.
+    QTest::newRow("permissions") << "patients:redirect"
+                                 << "serverTimeout:1" << 1;
+    QTest::newRow("registration") << "patients:redirect"
+                                  << "registeredPatientIncorrectly:1" << 1;
+    QTest::newRow("login") << "auth:redirect"
+                           << "loginIncorrect:1" << 1;
+}
+
+void tst_ServerVisualizer::redirectsAreFailures()
+{
+    QFETCH(QString, faultText);
+    QFETCH(QString, expected);
+    QFETCH(int, requests);
+    const QString row = QString::fromLatin1(QTest::currentDataTag());
+    const SampleData::Session &session = documentedSession();
+
+    auto visualizer = freshChief();
+    QVERIFY(visualizer);
+    RequestLog log(visualizer.get());
+    SignalLog signalLog(visualizer.get());
+    QString group;
+    const DemoFaults::Fault f = fault(faultText, &group);
+
+    if (row == QLatin1String("image")) {
+        visualizer->downloadSession(session.patientId, session.id, false, true, true, QString(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(signalLog.count("sessionDownloadReply"), 1, 10000);
+        const QJsonObject entry = signalLog["sessionDownloadReply"]
+                                      .at(0)
+                                      .at(2)
+                                      .toJsonDocument()
+                                      .object()
+                                      .value("generals")
+                                      .toArray()
+                                      .first()
+                                      .toObject();
+        standIn->setFault(group, f);
+        visualizer->downloadImage(session.patientId, session.id, entry.value("name").toString(),
+                                  entry.value("url").toString(), QStringLiteral("C"));
+    } else if (row == QLatin1String("session listing")) {
+        standIn->setFault(group, f);
+        visualizer->downloadSession(session.patientId, session.id, true, true, false, QString(), 0);
+    } else if (row == QLatin1String("session document")) {
+        standIn->setFault(group, f);
+        visualizer->getSessionsJsons(QString::number(samplePatient(1).id));
+    } else if (row == QLatin1String("permissions")) {
+        standIn->setFault(group, f);
+        visualizer->checkPermissions();
+    } else if (row == QLatin1String("registration")) {
+        standIn->setFault(group, f);
+        visualizer->registerPatient(QStringLiteral("Moved"), QStringLiteral("Away"),
+                                    QStringLiteral("KV-MOVED-1"), QStringLiteral("moved@example.org"));
+    } else if (row == QLatin1String("login")) {
+        standIn->setFault(group, f);
+        visualizer->login(QStringLiteral("doctor"), DemoServer::password());
+    } else {
+        QFAIL("row without trigger");
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(int(log.requests.size()), requests, 10000);
+    QCOMPARE(log.requests.back().status, 302);
+    expectSignals(signalLog, expected, 10000);
+    QCOMPARE(int(log.requests.size()), requests);
+    if (row == QLatin1String("login"))
+        QCOMPARE(signalLog["loginIncorrect"].at(0).at(0).toString(),
+                 QStringLiteral("Unexpected answer from the server (HTTP 302)"));
+}
+
+void tst_ServerVisualizer::newLoginForgetsTheOldToken_data()
+{
+    QTest::addColumn<QString>("firstAccount");
+    QTest::addColumn<QString>("firstStep");
+
+    QTest::newRow("after a complete login") << "doctor"
+                                            << "loginCorrect";
+    QTest::newRow("after Back from the authenticator page") << "doctor.totp"
+                                                            << "totpNeeded";
+    QTest::newRow("after Back from the e-mailed code page") << "doctor.mail"
+                                                            << "mailCodeNeeded";
+}
+
+void tst_ServerVisualizer::newLoginForgetsTheOldToken()
+{
+    QFETCH(QString, firstAccount);
+    QFETCH(QString, firstStep);
+
+    RequestLog requests(client.get());
+    SignalLog log(client.get());
+    client->login(firstAccount, DemoServer::password());
+    expectSignals(log, firstStep + QStringLiteral(":1"), 20000);
+    // Another account whose login fails at its first step: no token of its own.
+    client->login(QStringLiteral("admin"), QStringLiteral("not-the-password"));
+    QTRY_COMPARE_WITH_TIMEOUT(log.count("usernamePasswordIncorrect"), 1, 20000);
+
+    // Nothing of the earlier login may authorise anything now.
+    if (firstStep == QLatin1String("totpNeeded"))
+        client->verifyTOTP(standIn->freshTotpCode(firstAccount));
+    else if (firstStep == QLatin1String("mailCodeNeeded"))
+        client->verifyMailCode(standIn->lastMailedCode(firstAccount));
+    else
+        client->checkPermissions();
+    QTRY_COMPARE_WITH_TIMEOUT(int(requests.requests.size()), 3, 20000);
+    const SentRequest &last = requests.requests.back();
+    QVERIFY(last.request.rawHeader("X-Session-Token").isEmpty());
+    QCOMPARE(last.status, 403);
+    QTest::qWait(200);
+    QCOMPARE(log.count("loginCorrect"), firstStep == QLatin1String("loginCorrect") ? 1 : 0);
+    QCOMPARE(log.count("userPermissions"), 0);
+}
+
 // --- login -------------------------------------------------------------------------------
 
 void tst_ServerVisualizer::loginAccounts_data()
@@ -305,7 +526,7 @@ void tst_ServerVisualizer::loginAccounts()
     if (firstStep != QLatin1String("loginCorrect")) {
         const bool totp = firstStep == QLatin1String("totpNeeded");
         // A wrong code first: same page, message shown, login not complete.
-        const QString right = totp ? DemoServer::totpCode(account) : standIn->lastMailedCode(account);
+        const QString right = totp ? standIn->freshTotpCode(account) : standIn->lastMailedCode(account);
         QVERIFY(!right.isEmpty());
         rejected = totp ? QStringLiteral("codeTOTPincorrect") : QStringLiteral("codeMailIncorrect");
         if (totp)
@@ -315,7 +536,7 @@ void tst_ServerVisualizer::loginAccounts()
         expectSignals(log, QStringLiteral("%1:1 %2:1").arg(rejected, firstStep));
         QCOMPARE(log[rejected].at(0).at(0).toString(), QStringLiteral("Incorrect code."));
         if (totp)
-            client->verifyTOTP(DemoServer::totpCode(account));
+            client->verifyTOTP(right);
         else
             client->verifyMailCode(right);
     }
@@ -454,7 +675,7 @@ void tst_ServerVisualizer::secondFactorFailures()
     const DemoFaults::Fault f = fault(faultText, &group);
     standIn->setFault(group, f);
     if (totp)
-        client->verifyTOTP(DemoServer::totpCode(account));
+        client->verifyTOTP(standIn->freshTotpCode(account));
     else
         client->verifyMailCode(standIn->lastMailedCode(account));
     const QString first = totp ? QStringLiteral("totpNeeded:1") : QStringLiteral("mailCodeNeeded:1");
@@ -652,6 +873,9 @@ void tst_ServerVisualizer::errorPath_data()
                                              << "registeredPatientIncorrectly:1";
     QTest::newRow("permissions failed") << "patients:fail=1,status=503"
                                         << "serverTimeout:1";
+    // The challenge logs out, and the failure that follows does not again.
+    QTest::newRow("permissions challenged") << "patients:fail=1,status=401,challenge"
+                                            << "serverTimeout:1";
     QTest::newRow("permissions not JSON") << "patients:notJson"
                                           << "serverTimeout:1";
     QTest::newRow("directory failed") << "directory:fail=1,status=500"
@@ -711,9 +935,10 @@ void tst_ServerVisualizer::errorPath()
         expectSignals(log, expected);
         QCOMPARE(log["registeredPatientIncorrectly"].at(0).at(0).toString(),
                  QStringLiteral("Server not reachable"));
-    } else if (row == QLatin1String("permissions failed")) {
+    } else if (row == QLatin1String("permissions failed") || row == QLatin1String("permissions challenged")) {
         visualizer->checkPermissions();
         expectSignals(log, expected);
+        QCOMPARE(int(requests.withOperation("checkPermissions").size()), 1);
     } else if (row == QLatin1String("permissions not JSON")) {
         // Asked three more times, a second apart, then given up as failed.
         visualizer->checkPermissions();
@@ -781,11 +1006,11 @@ void tst_ServerVisualizer::errorPath()
         QCOMPARE(requests.withOperation("listPatients").front().status, 401);
     } else if (row == QLatin1String("storage challenge")) {
         TraceCapture trace;
-        const QUrl url(standIn->presignedUrl(QStringLiteral("GET"), QStringLiteral("sessions/%1/%2/session.json")
-                                                                        .arg(session.patientId)
-                                                                        .arg(session.id)));
-        visualizer->downloadImage(session.patientId, session.id, QStringLiteral("session.json"), url.toString(),
-                                  QStringLiteral("F"));
+        const QUrl url(standIn->presignedUrl(
+            QStringLiteral("GET"),
+            QStringLiteral("sessions/%1/%2/session.json").arg(session.patientId).arg(session.id)));
+        visualizer->downloadImage(session.patientId, session.id, QStringLiteral("session.json"),
+                                  url.toString(), QStringLiteral("F"));
         QTRY_COMPARE_WITH_TIMEOUT(int(requests.requests.size()), 1, 10000);
         expectSignals(log, expected);
         QVERIFY(trace.text().contains(QLatin1String("FALTA AUTENTIFICACIO")));
@@ -1091,15 +1316,17 @@ void tst_ServerVisualizer::imageDownload_data()
     QTest::addColumn<QString>("type");
     QTest::addColumn<bool>("urlFileName"); // name the image by its URL's file name
     QTest::addColumn<QString>("nameEnding");
+    QTest::addColumn<int>("quality");   // the code imgDownloadDone carries
+    QTest::addColumn<bool>("withoutL"); // the "l" before ".jpg" is taken out of the name
 
     QTest::newRow("clinical image") << "generals"
-                                    << "C" << false << ".jpg";
+                                    << "C" << false << ".jpg" << 1 << false;
     QTest::newRow("clinical image named by its stored file") << "generals"
-                                                             << "F" << true << ".jpg";
+                                                             << "F" << true << "l.jpg" << 0 << true;
     QTest::newRow("dermatoscopic image") << "dermatos"
-                                         << "D" << false << ".jpg";
+                                         << "D" << false << ".jpg" << 1 << false;
     QTest::newRow("dermatoscopic thumbnail") << "dermatos"
-                                             << "D" << false << "s.jpg";
+                                             << "D" << false << "s.jpg" << -2 << false;
 }
 
 void tst_ServerVisualizer::imageDownload()
@@ -1108,6 +1335,8 @@ void tst_ServerVisualizer::imageDownload()
     QFETCH(QString, type);
     QFETCH(bool, urlFileName);
     QFETCH(QString, nameEnding);
+    QFETCH(int, quality);
+    QFETCH(bool, withoutL);
 
     const SampleData::Session &s = documentedSession();
     SignalLog log(chief.get());
@@ -1119,7 +1348,7 @@ void tst_ServerVisualizer::imageDownload()
     for (const QJsonValue &e : entries) {
         const QString name = e["name"].toString();
         const bool thumbnail = name.endsWith(QLatin1String("s.jpg"));
-        if (thumbnail == (nameEnding == QLatin1String("s.jpg"))) {
+        if (thumbnail == (nameEnding == QLatin1String("s.jpg")) && !name.endsWith(QLatin1String("l.jpg"))) {
             entry = e.toObject();
             break;
         }
@@ -1131,24 +1360,16 @@ void tst_ServerVisualizer::imageDownload()
     chief->downloadImage(s.patientId, s.id, name, url.toString(), type);
     QTRY_COMPARE_WITH_TIMEOUT(log.count("imgDownloadDone"), 1, 10000);
     const QList<QVariant> done = log["imgDownloadDone"].at(0);
-    QString rewritten = name;
-    const int code = ServerVisualizer::imageQuality(rewritten);
+    QVERIFY2(name.endsWith(nameEnding), qPrintable(name));
+    // "20240307_01l.jpg" is delivered as "20240307_01.jpg"; other names as they are.
+    const QString delivered = withoutL ? name.chopped(5) + QStringLiteral(".jpg") : name;
     QCOMPARE(done.at(0).toInt(), s.patientId);
     QCOMPARE(done.at(1).toInt(), s.id);
-    QCOMPARE(done.at(2).toString(), rewritten);
+    QCOMPARE(done.at(2).toString(), delivered);
     QCOMPARE(done.at(3).toByteArray(), standIn->storedObject(storageObject(url)));
     QVERIFY(done.at(3).toByteArray().startsWith("\xFF\xD8"));
     QCOMPARE(done.at(4).toString(), type);
-    QCOMPARE(done.at(5).toInt(), code);
-    if (urlFileName) {
-        // The stored clinical file of a whole-session listing is the "l" variant.
-        QVERIFY(name.endsWith(QLatin1String("l.jpg")));
-        QCOMPARE(code, 0);
-    } else if (nameEnding == QLatin1String("s.jpg")) {
-        QCOMPARE(code, -2);
-    } else {
-        QCOMPARE(code, 1);
-    }
+    QCOMPARE(done.at(5).toInt(), quality);
 }
 
 // --- timers and logout ---------------------------------------------------------------------------
@@ -1196,6 +1417,7 @@ void tst_ServerVisualizer::traceHasNoSecrets()
     const SampleData::Session &s = documentedSession();
     RequestLog requests(client.get());
     SignalLog log(client.get());
+    QStringList secrets;
     capturedMessages.clear();
     const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
     QString output;
@@ -1205,7 +1427,7 @@ void tst_ServerVisualizer::traceHasNoSecrets()
         client->getEndpoint(QStringLiteral("demo"));
         client->login(account, DemoServer::password());
         QTRY_COMPARE_WITH_TIMEOUT(log.count("totpNeeded"), 1, 20000);
-        code = DemoServer::totpCode(account);
+        code = standIn->freshTotpCode(account);
         client->verifyTOTP(wrongCode(code));
         QTRY_COMPARE_WITH_TIMEOUT(log.count("codeTOTPincorrect"), 1, 10000);
         client->verifyTOTP(code);
@@ -1229,6 +1451,29 @@ void tst_ServerVisualizer::traceHasNoSecrets()
         QTRY_COMPARE_WITH_TIMEOUT(log.count("imgDownloadDone"), images, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(log.count("registeredPatientIncorrectly"), 1, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(log.count("newPatients"), 2, 10000);
+
+        // A storage request that fails (its signature no longer matches), and
+        // a registration that succeeds, by a patient administrator.
+        const QJsonValue first = listing.value(QStringLiteral("generals")).toArray().first();
+        QUrl tampered(first["url"].toString());
+        QUrlQuery query(tampered);
+        const QString signature = query.queryItemValue(QStringLiteral("signature"));
+        QVERIFY(!signature.isEmpty());
+        query.removeQueryItem(QStringLiteral("signature"));
+        query.addQueryItem(
+            QStringLiteral("signature"),
+            QString(signature).replace(
+                0, 1, signature.at(0) == QLatin1Char('0') ? QStringLiteral("1") : QStringLiteral("0")));
+        tampered.setQuery(query);
+        secrets << signature << query.queryItemValue(QStringLiteral("signature"));
+        client->downloadImage(s.patientId, s.id, first["name"].toString(), tampered.toString(),
+                              QStringLiteral("C"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            trace.text().contains(QLatin1String("ERROR SERVER s3 OPERATION downloadImage")), 10000);
+        SignalLog chiefLog(chief.get());
+        chief->registerPatient(QStringLiteral("Secret"), QStringLiteral("Registered"),
+                               QStringLiteral("KV-SECRET-2"), QStringLiteral("registered@example.org"));
+        QTRY_COMPARE_WITH_TIMEOUT(chiefLog.count("registeredPatientCorrectly"), 1, 10000);
         output = trace.text();
     }
     qInstallMessageHandler(previous);
@@ -1238,7 +1483,7 @@ void tst_ServerVisualizer::traceHasNoSecrets()
     QVERIFY(output.contains(QLatin1String("DINS ec2 listPatients")));
     QVERIFY(output.contains(QLatin1String("GET: ")));
 
-    QStringList secrets{DemoServer::password(), code, wrongCode(code)};
+    secrets << DemoServer::password() << code << wrongCode(code);
     for (const SentRequest &sent : requests.requests) {
         const QByteArray token = sent.request.rawHeader("X-Session-Token");
         if (!token.isEmpty())
@@ -1254,7 +1499,9 @@ void tst_ServerVisualizer::traceHasNoSecrets()
         if (!p.birthdate.isEmpty())
             secrets << p.birthdate << QString(p.birthdate).remove(QLatin1Char('-'));
     }
-    secrets << QStringLiteral("Secret Person") << QStringLiteral("secret@example.org");
+    secrets << QStringLiteral("Secret Person") << QStringLiteral("secret@example.org")
+            << QStringLiteral("Secret Registered") << QStringLiteral("Registered")
+            << QStringLiteral("registered@example.org");
     secrets.removeAll(QString());
     secrets.removeDuplicates();
     QVERIFY(secrets.size() > 10);
