@@ -13,8 +13,8 @@ enum : int
 {
     // Every model: the row's icon.
     Icon = Qt::DecorationRole, // 1
-    // Sessions model: true when the session is not the principal one; a
-    // session's updated(Enabled) follows setEnabled.
+                               // Sessions model: true when the session is not the principal one; a
+                               // session's updated(Enabled) follows setEnabled.
     Enabled = 32,
 
     // Lesions model.

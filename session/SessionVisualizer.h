@@ -242,6 +242,9 @@ signals:
 
 private:
     void connectLesion(const QSharedPointer<LesionVisualizer> &lesion);
+    void addExternalFileTo(const QSharedPointer<LesionVisualizer> &lesion, const QString &path);
+    void fillExtraInfo(const QSharedPointer<LesionVisualizer> &lesion);
+    QWidgetAction *createMenuEntry(const QString &iconPath, const QString &text);
     bool lookupFile(const QString &path, QByteArray *bytes, int *quality) const;
     QJsonValue buildLesions() const;
     QJsonArray buildCounters() const;
