@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QBuffer>
 #include <QButtonGroup>
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QImageReader>
 #include <QJsonArray>
@@ -48,6 +49,10 @@ SessionVisualizer::~SessionVisualizer()
     // Lesions of the same number in other sessions hold this session's
     // lesions strongly; without this they would stay alive (and shown).
     releaseHistoricLinks();
+    // Widgets cannot be destroyed once the application is gone; the process
+    // is ending then and the menu goes with it.
+    if (!QCoreApplication::instance())
+        (void)m_menu.release();
 }
 
 QString SessionVisualizer::getSessionName() const
@@ -618,8 +623,10 @@ void SessionVisualizer::sessionDownloadReply(const QJsonDocument &listing, bool 
     }
     // A type taken from a single-image listing is settled by the timer too;
     // otherwise it would stay "downloading" for ever.
-    if (!images.isArray() || newlyRequested)
+    if (!images.isArray() || newlyRequested) {
+        m_roundActive = true;
         m_downloadCheckTimer.start();
+    }
 }
 
 void SessionVisualizer::imageDownloaded(const QString &fileName, const QByteArray &bytes, const QString &type,
@@ -648,6 +655,10 @@ void SessionVisualizer::imageDownloaded(const QString &fileName, const QByteArra
 
 void SessionVisualizer::downloadCheckStatus()
 {
+    if (!m_roundActive) {
+        m_downloadCheckTimer.stop();
+        return;
+    }
     auto settle = [](DownloadState &state) {
         if (!state.requested || state.expected == 0)
             return false;
@@ -668,6 +679,7 @@ void SessionVisualizer::downloadCheckStatus()
         return;
 
     m_downloadCheckTimer.stop();
+    m_roundActive = false;
     if (m_dermatos.downloaded)
         addDermatoscopicToLesion();
     emit updated(ModelRole::Icon);
@@ -681,6 +693,7 @@ void SessionVisualizer::errorDownloadingSession()
     // The timer stops with the round: a later tick would otherwise find no
     // type requested and announce a completion that did not happen.
     m_downloadCheckTimer.stop();
+    m_roundActive = false;
     for (DownloadState *state : {&m_dermatos, &m_clinical}) {
         state->requested = false;
         state->expected = 0;
@@ -694,6 +707,7 @@ void SessionVisualizer::cancelDownload()
 {
     const bool wasDownloading = isDownloading() || m_downloadCheckTimer.isActive();
     m_downloadCheckTimer.stop();
+    m_roundActive = false;
     for (DownloadState *state : {&m_dermatos, &m_clinical}) {
         state->requested = false;
         state->expected = 0;

@@ -282,6 +282,9 @@ private:
     };
     DownloadState m_dermatos;
     DownloadState m_clinical;
+    // A listing started a round of checks that has not ended: completion is
+    // announced once per round, never after a cancel or a failure.
+    bool m_roundActive = false;
 
     // Context menu (built by createContextMenu).
     std::unique_ptr<QMenu> m_menu;

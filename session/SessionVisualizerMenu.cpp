@@ -244,6 +244,9 @@ void SessionVisualizer::createContextMenu()
         createMenuEntry(QStringLiteral(":/icon/MobilePhoto"), tr("Capture image with device"));
     capture->setEnabled(false);
     capture->defaultWidget()->setEnabled(false);
+    if (auto *icon = capture->defaultWidget()->findChild<QLabel *>())
+        icon->setPixmap(svgToPixmap(recolorSvg(QStringLiteral(":/icon/MobilePhoto"), QColor(107, 107, 112)),
+                                    QSize(32, 32)));
     menu->addAction(capture);
     connect(capture, &QAction::triggered, this,
             []() { kelvaris::trace(QStringLiteral("DINS connect &QWidgetAction::triggered")); });
@@ -261,6 +264,7 @@ void SessionVisualizer::createContextMenu()
     // 5. Information on the lesion, hidden until asked for.
     m_infoAction = new QWidgetAction(menu);
     m_infoWidget = new QWidget;
+    m_infoWidget->setObjectName(QStringLiteral("infoWidgetInMenu"));
     auto *infoLayout = new QVBoxLayout(m_infoWidget);
     auto makeInfoLabel = [this]() {
         auto *label = new QLabel(m_infoWidget);
