@@ -51,8 +51,16 @@ SessionVisualizer::~SessionVisualizer()
     releaseHistoricLinks();
     // Widgets cannot be destroyed once the application is gone; the process
     // is ending then and the menu goes with it.
-    if (!QCoreApplication::instance())
+    if (!QCoreApplication::instance()) {
         (void)m_menu.release();
+        return;
+    }
+    // Destroyed here, while every member its slots use still exists (a
+    // visible menu announces aboutToHide as it goes).
+    if (m_menu) {
+        m_menu->disconnect(this);
+        m_menu.reset();
+    }
 }
 
 QString SessionVisualizer::getSessionName() const
