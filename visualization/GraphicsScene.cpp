@@ -146,3 +146,8 @@ void GraphicsScene::popupMenuClosed()
             QCoreApplication::postEvent(shown.first(), new MyReleaseEvent);
     });
 }
+
+ListView *GraphicsScene::getList() const
+{
+    return m_list.data();
+}

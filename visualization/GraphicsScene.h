@@ -30,7 +30,7 @@ public:
 
     int getPositionIndex() const { return m_positionIndex; }
     QSharedPointer<SessionVisualizer> getSession() const { return m_session; }
-    ListView *getList() const { return m_list; }
+    ListView *getList() const;
     QMenu *getLesionMenu() const { return m_lesionMenu.get(); }
     // x offset of the shown part of this position's clinical images.
     int xOffset() const;

@@ -1,6 +1,6 @@
 #include "visualization/ImageItemRect.h"
 
-#include "session/LesionsModel.h"
+#include "session/ModelRoles.h"
 #include "visualization/ListView.h"
 #include "widgets/Trace.h"
 
@@ -170,19 +170,19 @@ void ImageItemRect::roleChanged(int role)
     if (!m_lesion)
         return;
     switch (role) {
-    case LesionsModel::PriorityRole:
+    case ModelRole::LesionPriority:
         prepareGeometryChange();
         m_penWidth = penWidthFor(m_lesion->getPriority());
         break;
-    case LesionsModel::LabelRole:
+    case ModelRole::LesionLabel:
         m_storedColor = LesionVisualizer::labelColor(m_lesion->getLabel());
         m_currentColor = m_storedColor;
         break;
-    case LesionsModel::SortKeyRole:
+    case ModelRole::LesionName:
         if (m_numberLabel)
             m_numberLabel->setPlainText(QString::number(m_lesion->getNumericID()));
         break;
-    case LesionsModel::IconRole:
+    case ModelRole::Icon:
         setData(2, !m_lesion->getIcon().isNull());
         break;
     default:
@@ -410,4 +410,9 @@ void ImageItemRect::mouseReleaseEvent(QGraphicsSceneMouseEvent *event)
         return;
     m_lesion->setInstanceRect(m_appearanceIndex, written);
     emit m_lesion->changesToSave();
+}
+
+ListView *ImageItemRect::getList() const
+{
+    return m_list.data();
 }

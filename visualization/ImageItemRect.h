@@ -66,7 +66,7 @@ public:
     void setCurrentColor(const QColor &colour);
     void restoreColor();
     QString getSessionFolder() const { return m_sessionFolder; }
-    ListView *getList() const { return m_list; }
+    ListView *getList() const;
     QGraphicsItem *getClinicalItem() const { return m_clinicalItem; }
     QGraphicsTextItem *getNumberLabel() const { return m_numberLabel; }
     Grab getGrab() const { return m_grab; }
