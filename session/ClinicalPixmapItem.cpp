@@ -7,6 +7,7 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStyleOptionGraphicsItem>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -97,14 +98,19 @@ bool ClinicalPixmapItem::contains(const QPointF &point) const
 
 void ClinicalPixmapItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *)
 {
-    const QPixmap current = pixmap();
+    QPixmap current = pixmap();
     if (current.isNull())
         return;
+    if (m_fullImageShown && !m_levels.isEmpty()) {
+        const qreal lod = QStyleOptionGraphicsItem::levelOfDetailFromTransform(painter->worldTransform());
+        const int level = levelFor(lod, int(m_levels.size()) + 1);
+        if (level > 0)
+            current = m_levels.at(level - 1);
+    }
     // The placeholder is drawn stretched instead of being enlarged into a
     // pixmap of the full size: that copy would stall the GUI thread.
     painter->save();
-    painter->setRenderHint(QPainter::SmoothPixmapTransform,
-                           transformationMode() == Qt::SmoothTransformation);
+    painter->setRenderHint(QPainter::SmoothPixmapTransform, true);
     painter->drawPixmap(boundingRect(), current, QRectF(current.rect()));
     painter->restore();
 }
@@ -130,6 +136,7 @@ void ClinicalPixmapItem::show()
     kelvaris::trace(QStringLiteral("Placeholder: ") + sizeText(m_placeholder.size()) + QLatin1Char(' ') +
                     sizeText(m_targetSize));
     setPixmap(m_placeholder);
+    m_levels.clear();
     m_fullImageShown = false;
     kelvaris::trace(QStringLiteral("PlaceholderScaled: ") + sizeText(m_targetSize));
     const int generation = m_generation;
@@ -155,6 +162,7 @@ void ClinicalPixmapItem::hide()
         if (generation != item->m_generation || item->m_shown.load() != 0.0)
             return;
         item->setPixmap(QPixmap());
+        item->m_levels.clear();
         item->m_fullImageShown = false;
     });
 }
@@ -168,26 +176,58 @@ void ClinicalPixmapItem::loadFullImage()
     ++pendingDecodeCount;
     // The continuation holds the link, so its context object outlives the
     // task; the item itself is reached only through the link.
-    QtConcurrent::run(&ClinicalPixmapItem::decode, m_jpeg, m_clip, scaledSize)
-        .then(&m_link->receiver, [link = m_link, generation](QImage image) {
+    QtConcurrent::run(&ClinicalPixmapItem::decodeLevels, m_jpeg, m_clip, scaledSize)
+        .then(&m_link->receiver, [link = m_link, generation](QList<QImage> levels) {
             --pendingDecodeCount;
             if (link->item)
-                link->item->deliver(generation, std::move(image));
+                link->item->deliver(generation, std::move(levels));
         });
 }
 
-void ClinicalPixmapItem::deliver(int generation, QImage image)
+void ClinicalPixmapItem::deliver(int generation, QList<QImage> levels)
 {
     if (generation != m_generation || !isShown())
         return;
-    if (image.isNull()) {
+    if (levels.isEmpty() || levels.first().isNull()) {
         kelvaris::trace(QStringLiteral("ClinicalPixmapItem: the full image did not decode"));
         return;
     }
+    // Only conversions of images already decoded to the display's format
+    // run here; each pixmap takes over its image's memory.
+    m_levels.clear();
+    for (qsizetype i = 1; i < levels.size(); ++i)
+        m_levels.append(QPixmap::fromImage(std::move(levels[i])));
     // Drawn stretched to the target size like the placeholder, so a decode
     // of another size never changes the geometry.
-    setPixmap(QPixmap::fromImage(std::move(image)));
+    setPixmap(QPixmap::fromImage(std::move(levels[0])));
     m_fullImageShown = true;
+}
+
+QList<QImage> ClinicalPixmapItem::decodeLevels(QByteArray jpeg, QRect clip, QSize scaledSize)
+{
+    QList<QImage> levels;
+    QImage image = decode(std::move(jpeg), clip, scaledSize);
+    if (image.isNull())
+        return levels;
+    levels.append(image);
+    for (int level = 1; level <= 3; ++level) {
+        const QSize size = levels.last().size() / 2;
+        if (size.width() < placeholderBound.width() && size.height() < placeholderBound.height())
+            break;
+        levels.append(levels.last().scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                          .convertToFormat(image.format()));
+    }
+    return levels;
+}
+
+int ClinicalPixmapItem::levelFor(qreal levelOfDetail, int levelCount)
+{
+    int level = 0;
+    // Level k is 1 / 2^k of the full size; it suffices while that is at
+    // least the level of detail.
+    while (level + 1 < levelCount && levelOfDetail <= 1.0 / (1 << (level + 1)))
+        ++level;
+    return level;
 }
 
 int ClinicalPixmapItem::pendingDecodes()

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QGraphicsPixmapItem>
 #include <QImage>
+#include <QList>
 #include <QObject>
 #include <QPixmap>
 #include <QRect>
@@ -68,6 +69,13 @@ public:
     // Pure decode of JPEG bytes: clipped to clip when it is valid, then
     // scaled to scaledSize when it is valid. Runs on any thread.
     static QImage decode(QByteArray jpeg, QRect clip, QSize scaledSize);
+    // The decoded image followed by smoothly reduced copies of half, a
+    // quarter and an eighth of its size (none smaller than the placeholder
+    // bound). Runs on any thread.
+    static QList<QImage> decodeLevels(QByteArray jpeg, QRect clip, QSize scaledSize);
+    // Which level to draw at a level of detail (device pixels per item
+    // pixel): the smallest that is still at least as large as drawn.
+    static int levelFor(qreal levelOfDetail, int levelCount);
 
 protected:
     QVariant itemChange(GraphicsItemChange change, const QVariant &value) override;
@@ -76,12 +84,16 @@ private:
     struct Link;
     void show();
     void hide();
-    void deliver(int generation, QImage image);
+    void deliver(int generation, QList<QImage> levels);
 
     QByteArray m_jpeg;
     QRect m_clip;
     QSize m_targetSize;
     QPixmap m_placeholder;
+    // The full image's reduced copies (level 1 on), drawn instead of the
+    // full pixmap when the view shows the image small: cheaper to paint on
+    // the GUI thread, and smoothly reduced rather than sampled.
+    QList<QPixmap> m_levels;
     std::atomic<double> m_shown{0.0};
     bool m_scaleFull = false;
     bool m_fullImageShown = false;

@@ -128,6 +128,11 @@ QGraphicsItem *GraphicsView::getShownTile() const
     return m_shownTile.get();
 }
 
+ImageItemRect *GraphicsView::getPendingPairMarker() const
+{
+    return m_pendingPairMarker.data();
+}
+
 QGraphicsEllipseItem *GraphicsView::getIndicator(int index) const
 {
     return (index >= 0 && index < 4) ? m_indicators[size_t(index)] : nullptr;

@@ -82,7 +82,7 @@ public:
     // Entering or leaving pair mode forgets a pending pair marker.
     void setPairMode(bool pair);
     bool isPairMode() const { return m_pair; }
-    ImageItemRect *getPendingPairMarker() const { return m_pendingPairMarker; }
+    ImageItemRect *getPendingPairMarker() const;
 
     QGraphicsItem *getCurrentTile() const;
     QGraphicsItem *getPressedTile() const;
