@@ -214,7 +214,8 @@ QList<QImage> ClinicalPixmapItem::decodeLevels(QByteArray jpeg, QRect clip, QSiz
         const QSize size = levels.last().size() / 2;
         if (size.width() < placeholderBound.width() && size.height() < placeholderBound.height())
             break;
-        levels.append(levels.last().scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        levels.append(levels.last()
+                          .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                           .convertToFormat(image.format()));
     }
     return levels;

@@ -109,7 +109,8 @@ ImageItemRect *GraphicsScene::markSpotAt(ClinicalPixmapItem *item, const QPointF
     int position = 0;
     if (!SessionDocument::parseClinicalImageName(name, m_session->getVersion(), &pose, &position) ||
         position != m_positionIndex) {
-        kelvaris::trace(QStringLiteral("markSpot: the clicked item is not a clinical image of this position"));
+        kelvaris::trace(
+            QStringLiteral("markSpot: the clicked item is not a clinical image of this position"));
         return nullptr;
     }
     const int a = xOffset();

@@ -20,6 +20,7 @@
 #include <QTouchEvent>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <mutex>
@@ -78,8 +79,8 @@ GraphicsView::GraphicsView(QWidget *parent, int mode, QString name)
             [this] { m_verticalAtPress = verticalScrollBar()->value(); });
     connect(horizontalScrollBar(), &QScrollBar::sliderMoved, this, [this](int value) {
         if (m_parallel && m_pairedView)
-            m_pairedView->horizontalScrollBar()->setValue(m_pairedView->horizontalScrollBar()->value() + value -
-                                                          m_horizontalAtPress);
+            m_pairedView->horizontalScrollBar()->setValue(m_pairedView->horizontalScrollBar()->value() +
+                                                          value - m_horizontalAtPress);
         m_horizontalAtPress = value;
     });
     connect(verticalScrollBar(), &QScrollBar::sliderMoved, this, [this](int value) {
@@ -135,6 +136,7 @@ ImageItemRect *GraphicsView::getPendingPairMarker() const
 
 QGraphicsEllipseItem *GraphicsView::getIndicator(int index) const
 {
+    forgetDeadIndicators();
     return (index >= 0 && index < 4) ? m_indicators[size_t(index)] : nullptr;
 }
 
@@ -156,50 +158,57 @@ void GraphicsView::createIndicators()
     }
 }
 
+void GraphicsView::forgetDeadIndicators() const
+{
+    // A scene that is gone deleted the indicators it held.
+    if (m_indicatorsPlaced && !m_scene) {
+        m_indicators.fill(nullptr);
+        m_indicatorsPlaced = false;
+    }
+}
+
+void GraphicsView::takeIndicatorsBack()
+{
+    forgetDeadIndicators();
+    if (!m_indicatorsPlaced)
+        return;
+    const auto held = m_scene->items();
+    for (auto &indicator : m_indicators) {
+        if (indicator && held.contains(indicator))
+            m_scene->removeItem(indicator);
+        else
+            indicator = nullptr; // deleted by a clear() of the scene
+    }
+    m_indicatorsPlaced = false;
+}
+
 void GraphicsView::destroyIndicators()
 {
+    takeIndicatorsBack();
     for (auto &indicator : m_indicators) {
-        if (!indicator)
-            continue;
-        if (!indicator->scene()) {
-            delete indicator;
-        } else if (m_scene && m_scene->items().contains(indicator)) {
-            m_scene->removeItem(indicator);
-            delete indicator;
-        }
-        // Otherwise the scene that held it is gone and deleted it.
+        delete indicator;
         indicator = nullptr;
     }
 }
 
+void GraphicsView::placeIndicators(GraphicsScene *scene)
+{
+    takeIndicatorsBack();
+    if (std::find(m_indicators.begin(), m_indicators.end(), nullptr) != m_indicators.end()) {
+        destroyIndicators();
+        createIndicators();
+    }
+    if (!scene)
+        return;
+    for (auto *indicator : m_indicators)
+        scene->addItem(indicator);
+    m_indicatorsPlaced = true;
+}
+
 void GraphicsView::setCurrentScene(GraphicsScene *scene)
 {
-    if (m_mode == CloseUp && scene != m_scene) {
-        // Indicators move with the view from scene to scene; a scene that
-        // is gone took its indicators with it.
-        if (m_scene) {
-            for (auto *indicator : m_indicators) {
-                if (indicator && m_scene->items().contains(indicator))
-                    m_scene->removeItem(indicator);
-            }
-        } else {
-            for (auto &indicator : m_indicators) {
-                if (indicator && indicator->scene())
-                    indicator = nullptr;
-            }
-        }
-        for (auto &indicator : m_indicators) {
-            if (!indicator) {
-                destroyIndicators();
-                createIndicators();
-                break;
-            }
-        }
-        if (scene) {
-            for (auto *indicator : m_indicators)
-                scene->addItem(indicator);
-        }
-    }
+    if (m_mode == CloseUp && scene != m_scene)
+        placeIndicators(scene);
     m_scene = scene;
     setScene(scene);
 }
@@ -214,11 +223,7 @@ void GraphicsView::reset()
     m_currentState = 0;
     if (m_mode == CloseUp) {
         destroyIndicators();
-        createIndicators();
-        if (m_scene) {
-            for (auto *indicator : m_indicators)
-                m_scene->addItem(indicator);
-        }
+        placeIndicators(m_scene);
         delete m_swipeTimer;
         m_swipeTimer = new QTimer(this);
         m_swipeTimer->setSingleShot(true);
@@ -259,7 +264,8 @@ void GraphicsView::select(QGraphicsItem *tile)
     tile->setOpacity(1.0);
     const auto children = tile->childItems();
     if (children.size() != 1)
-        kelvaris::trace(QStringLiteral("This should only have one child: ") + QString::number(children.size()));
+        kelvaris::trace(QStringLiteral("This should only have one child: ") +
+                        QString::number(children.size()));
     QGraphicsScene *owner = tile->scene();
     GraphicsView *closeUp = nullptr;
     if (owner && !owner->views().isEmpty())
@@ -373,8 +379,8 @@ void GraphicsView::fitToRect(const QRect &rect)
 {
     if (rect.isEmpty())
         return;
-    const double s = std::min(double(viewport()->width()) / rect.width(),
-                              double(viewport()->height()) / rect.height());
+    const double s =
+        std::min(double(viewport()->width()) / rect.width(), double(viewport()->height()) / rect.height());
     setTransform(QTransform::fromScale(s, s));
     centerOn(QRectF(rect).center());
 }
@@ -680,7 +686,8 @@ void GraphicsView::mouseMoveEvent(QMouseEvent *event)
     if (m_mode == Overview) {
         overviewHover(pos);
     } else if (m_mode == CloseUp && scene()) {
-        if (QGraphicsItem *item = itemAt(pos); item && item->type() == markerType && item->data(0).toInt() != 0) {
+        if (QGraphicsItem *item = itemAt(pos);
+            item && item->type() == markerType && item->data(0).toInt() != 0) {
             auto *marker = static_cast<ImageItemRect *>(item);
             if (marker->getList() && marker->getLesion())
                 marker->getList()->selectLesion(marker->getLesion(), false);
@@ -749,6 +756,7 @@ void GraphicsView::endPanning(const QPoint &pos)
 
 void GraphicsView::clearEdges()
 {
+    forgetDeadIndicators();
     m_left = m_right = m_top = m_bottom = false;
     for (auto *indicator : m_indicators) {
         if (indicator)
@@ -840,6 +848,7 @@ void GraphicsView::swipeDecision()
 
 void GraphicsView::updateIndicator(int index, double value)
 {
+    forgetDeadIndicators();
     QGraphicsEllipseItem *indicator = m_indicators[size_t(index)];
     if (!indicator)
         return;
@@ -891,9 +900,9 @@ void GraphicsView::resizeEvent(QResizeEvent *event)
     const bool bars = scrollBarVisible();
     kelvaris::trace(QStringLiteral("resizeEvent") + m_name + QStringLiteral(": ") + QString::number(m_mode) +
                     QLatin1Char(' ') + sizeText(viewport()->size()) + QLatin1Char(' ') +
-                    sizeText(event->size()) + QStringLiteral(" fit pending ") + QString::number(m_pendingFit) +
-                    QStringLiteral(" zoomed ") + QString::number(m_zoomed) + QStringLiteral(" bars ") +
-                    QString::number(bars));
+                    sizeText(event->size()) + QStringLiteral(" fit pending ") +
+                    QString::number(m_pendingFit) + QStringLiteral(" zoomed ") + QString::number(m_zoomed) +
+                    QStringLiteral(" bars ") + QString::number(bars));
     const QSize vs = viewport()->size();
     const QSize ns = event->size();
     if (vs.width() > 1 && vs.height() > 1 && ns.width() > 1 && ns.height() > 1) {

@@ -4,7 +4,6 @@
 
 #include <QGraphicsItem>
 #include <QGraphicsView>
-#include <QTouchEvent>
 #include <QMap>
 #include <QMutex>
 #include <QPoint>
@@ -14,6 +13,7 @@
 #include <QSharedPointer>
 #include <QString>
 #include <QTimer>
+#include <QTouchEvent>
 
 #include <array>
 #include <atomic>
@@ -35,9 +35,22 @@ class GraphicsView : public QGraphicsView
     Q_OBJECT
 
 public:
-    enum Mode { Overview = 0, CloseUp = 1, Dermatoscopic = 3 };
+    enum Mode
+    {
+        Overview = 0,
+        CloseUp = 1,
+        Dermatoscopic = 3
+    };
     // Directions of moveVisualization, the neighbour names of the tiles.
-    enum Direction { Left = 0, UpperLeft = 1, UpperRight = 2, Right = 3, LowerRight = 4, LowerLeft = 5 };
+    enum Direction
+    {
+        Left = 0,
+        UpperLeft = 1,
+        UpperRight = 2,
+        Right = 3,
+        LowerRight = 4,
+        LowerLeft = 5
+    };
 
     static constexpr int tileType = QGraphicsItem::UserType + 1;
     static constexpr int silhouetteType = 13;
@@ -156,6 +169,9 @@ private:
     void updateIndicator(int index, double value);
     void createIndicators();
     void destroyIndicators();
+    void forgetDeadIndicators() const;
+    void takeIndicatorsBack();
+    void placeIndicators(GraphicsScene *scene);
     void singleClickTimeout();
     void scrollBy(const QPoint &delta);
     void scrollPairedSoThat(const QPointF &scenePoint, const QPoint &viewportPos);
@@ -203,8 +219,10 @@ private:
     QPointer<ImageItemRect> m_clickedMarker;
     QPoint m_clickedGlobalPos;
 
-    // Owned by the view while no scene holds them; always in m_scene otherwise.
-    std::array<QGraphicsEllipseItem *, 4> m_indicators{};
+    // Owned by the view while not placed; when placed, held by m_scene (and
+    // deleted with it).
+    mutable std::array<QGraphicsEllipseItem *, 4> m_indicators{};
+    mutable bool m_indicatorsPlaced = false;
 
     int m_horizontalAtPress = 0;
     int m_verticalAtPress = 0;

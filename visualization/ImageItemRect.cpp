@@ -30,9 +30,9 @@ QRect boxOf(const LesionVisualizer &lesion, int index)
 
 } // namespace
 
-ImageItemRect::ImageItemRect(QSharedPointer<LesionVisualizer> lesion, int appearanceIndex, QString sessionFolder,
-                             QGraphicsItem *clinicalItem, QGraphicsTextItem *numberLabel, ListView *list,
-                             int xOffset)
+ImageItemRect::ImageItemRect(QSharedPointer<LesionVisualizer> lesion, int appearanceIndex,
+                             QString sessionFolder, QGraphicsItem *clinicalItem,
+                             QGraphicsTextItem *numberLabel, ListView *list, int xOffset)
     : m_lesion(std::move(lesion)), m_appearanceIndex(appearanceIndex), m_xOffset(xOffset),
       m_sessionFolder(std::move(sessionFolder)), m_list(list), m_clinicalItem(clinicalItem),
       m_numberLabel(numberLabel)
@@ -141,7 +141,8 @@ void ImageItemRect::connectLesion()
     m_connections.push_back(
         connect(lesion, &LesionVisualizer::requestDeletion, this, &ImageItemRect::removeFromScene));
     m_connections.push_back(connect(lesion, &LesionVisualizer::requestChange, this, &ImageItemRect::rebind));
-    m_connections.push_back(connect(lesion, &LesionVisualizer::highlight, this, &ImageItemRect::startHighlight));
+    m_connections.push_back(
+        connect(lesion, &LesionVisualizer::highlight, this, &ImageItemRect::startHighlight));
     m_connections.push_back(
         connect(lesion, &LesionVisualizer::removeHighlight, this, &ImageItemRect::stopHighlight));
 }
@@ -286,8 +287,7 @@ ImageItemRect::Grab ImageItemRect::grabAt(const QPointF &point) const
 
 void ImageItemRect::hoverEnterEvent(QGraphicsSceneHoverEvent *event)
 {
-    kelvaris::trace(QStringLiteral("Enter: ") +
-                    QString::number(m_lesion ? m_lesion->getNumericID() : -1));
+    kelvaris::trace(QStringLiteral("Enter: ") + QString::number(m_lesion ? m_lesion->getNumericID() : -1));
     m_hovered = true;
     setOuterMargin(activeMargin);
     QGraphicsObject::hoverEnterEvent(event);

@@ -30,8 +30,18 @@ class ImageItemRect : public QGraphicsObject
     Q_PROPERTY(qreal cornerRadius READ cornerRadius WRITE setCornerRadius NOTIFY cornerRadiusChanged)
 
 public:
-    enum { Type = UserType + 2 };
-    enum class Grab { Move, BottomLeft, BottomRight, TopLeft, TopRight };
+    enum
+    {
+        Type = UserType + 2
+    };
+    enum class Grab
+    {
+        Move,
+        BottomLeft,
+        BottomRight,
+        TopLeft,
+        TopRight
+    };
 
     static constexpr int minimumSide = 50;
     static constexpr int restMargin = 15;

@@ -31,11 +31,11 @@ void tst_ClinicalPixmapItem::sizes_data()
                                  << QSize(381, 285);
     QTest::newRow("device clip") << QSize(5472, 3648) << QRect(QPoint(900, 0), QPoint(5471, 3647)) << QSize()
                                  << QSize(4572, 3648) << QSize(381, 304);
-    QTest::newRow("fit within bound") << QSize(4000, 3000) << QRect() << QSize(1000, 1000) << QSize(1000, 750)
-                                      << QSize(381, 285);
+    QTest::newRow("fit within bound")
+        << QSize(4000, 3000) << QRect() << QSize(1000, 1000) << QSize(1000, 750) << QSize(381, 285);
     // A device clip on a smaller picture shows only what exists of it.
-    QTest::newRow("clip beyond image") << QSize(2000, 1000) << QRect(900, 0, 4572, 3648) << QSize()
-                                       << QSize(1100, 1000) << QSize(334, 304);
+    QTest::newRow("clip beyond image")
+        << QSize(2000, 1000) << QRect(900, 0, 4572, 3648) << QSize() << QSize(1100, 1000) << QSize(334, 304);
 }
 
 void tst_ClinicalPixmapItem::sizes()

@@ -25,8 +25,8 @@ inline QJsonObject document(int version)
 inline void mouse(QWidget *viewport, QEvent::Type type, const QPoint &pos, Qt::MouseButton button,
                   Qt::MouseButtons buttons)
 {
-    QMouseEvent event(type, QPointF(pos), QPointF(viewport->mapToGlobal(pos)), button, buttons, Qt::NoModifier,
-                      QPointingDevice::primaryPointingDevice());
+    QMouseEvent event(type, QPointF(pos), QPointF(viewport->mapToGlobal(pos)), button, buttons,
+                      Qt::NoModifier, QPointingDevice::primaryPointingDevice());
     QApplication::sendEvent(viewport, &event);
 }
 

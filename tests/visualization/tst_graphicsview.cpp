@@ -23,7 +23,8 @@ namespace {
 class ReentrantTile : public QGraphicsRectItem
 {
 public:
-    ReentrantTile(QWidget *viewport, const QPoint &at) : QGraphicsRectItem(0, 0, 200, 200), m_viewport(viewport), m_at(at)
+    ReentrantTile(QWidget *viewport, const QPoint &at)
+        : QGraphicsRectItem(0, 0, 200, 200), m_viewport(viewport), m_at(at)
     {
     }
     int type() const override { return GraphicsView::tileType; }
@@ -101,6 +102,7 @@ private slots:
     void pairClicks();
     void reentrantOverviewPress();
     void releaseEventEndsPanning();
+    void sceneDestroyedUnderTheView();
     void markSpot_data();
     void markSpot();
     void unparseableNameMarksNothing();
@@ -209,12 +211,14 @@ void tst_GraphicsView::clickTolerance()
     QFETCH(int, expected);
 
     auto *clinical = m_scene->items().constFirst();
-    auto *first = new ImageItemRect(m_session->createLesion(CameraPose(), 0, 0, 0, QRect(1000, 1000, 100, 100)),
-                                    0, QString(), clinical, new QGraphicsTextItem, nullptr, 0);
+    auto *first =
+        new ImageItemRect(m_session->createLesion(CameraPose(), 0, 0, 0, QRect(1000, 1000, 100, 100)), 0,
+                          QString(), clinical, new QGraphicsTextItem, nullptr, 0);
     ImageItemRect *second = nullptr;
     if (withSecond)
-        second = new ImageItemRect(m_session->createLesion(CameraPose(), 0, 0, 0, QRect(1160, 1000, 100, 100)), 0,
-                                   QString(), clinical, new QGraphicsTextItem, nullptr, 0);
+        second =
+            new ImageItemRect(m_session->createLesion(CameraPose(), 0, 0, 0, QRect(1160, 1000, 100, 100)), 0,
+                              QString(), clinical, new QGraphicsTextItem, nullptr, 0);
 
     GraphicsView view(nullptr, GraphicsView::CloseUp, QStringLiteral("pick"));
     prepare(view);
@@ -241,16 +245,24 @@ void tst_GraphicsView::edgePull_data()
 
     // Viewport 800 x 600: a release must be more than 160 px (x) or 120 px
     // (y) from where the edge was reached, the first move.
-    QTest::newRow("left edge, long pull") << "min" << "mid" << QPoint(300, 300) << QPoint(200, 0) << 0 << 0;
-    QTest::newRow("left edge, short pull") << "min" << "mid" << QPoint(300, 300) << QPoint(175, 0) << 0 << -1;
-    QTest::newRow("left edge, too short to show") << "min" << "mid" << QPoint(300, 300) << QPoint(100, 0) << -1
-                                                  << -1;
-    QTest::newRow("right edge") << "max" << "mid" << QPoint(500, 300) << QPoint(-200, 0) << 1 << 3;
-    QTest::newRow("top edge, left half") << "mid" << "min" << QPoint(100, 200) << QPoint(0, 200) << 2 << 1;
-    QTest::newRow("top edge, right half") << "mid" << "min" << QPoint(700, 200) << QPoint(0, 200) << 2 << 2;
-    QTest::newRow("bottom edge, right half") << "mid" << "max" << QPoint(700, 400) << QPoint(0, -200) << 3 << 4;
-    QTest::newRow("bottom edge, left half") << "mid" << "max" << QPoint(100, 400) << QPoint(0, -200) << 3 << 5;
-    QTest::newRow("not at an edge") << "mid" << "mid" << QPoint(300, 300) << QPoint(200, 0) << -1 << -1;
+    QTest::newRow("left edge, long pull") << "min"
+                                          << "mid" << QPoint(300, 300) << QPoint(200, 0) << 0 << 0;
+    QTest::newRow("left edge, short pull") << "min"
+                                           << "mid" << QPoint(300, 300) << QPoint(175, 0) << 0 << -1;
+    QTest::newRow("left edge, too short to show") << "min"
+                                                  << "mid" << QPoint(300, 300) << QPoint(100, 0) << -1 << -1;
+    QTest::newRow("right edge") << "max"
+                                << "mid" << QPoint(500, 300) << QPoint(-200, 0) << 1 << 3;
+    QTest::newRow("top edge, left half") << "mid"
+                                         << "min" << QPoint(100, 200) << QPoint(0, 200) << 2 << 1;
+    QTest::newRow("top edge, right half") << "mid"
+                                          << "min" << QPoint(700, 200) << QPoint(0, 200) << 2 << 2;
+    QTest::newRow("bottom edge, right half") << "mid"
+                                             << "max" << QPoint(700, 400) << QPoint(0, -200) << 3 << 4;
+    QTest::newRow("bottom edge, left half") << "mid"
+                                            << "max" << QPoint(100, 400) << QPoint(0, -200) << 3 << 5;
+    QTest::newRow("not at an edge") << "mid"
+                                    << "mid" << QPoint(300, 300) << QPoint(200, 0) << -1 << -1;
 }
 
 void tst_GraphicsView::edgePull()
@@ -271,7 +283,7 @@ void tst_GraphicsView::edgePull()
     view.zoom(2.0);
     auto place = [](QScrollBar *bar, const QString &where) {
         QVERIFY(bar->maximum() > bar->minimum());
-        bar->setValue(where == "min" ? bar->minimum()
+        bar->setValue(where == "min"   ? bar->minimum()
                       : where == "max" ? bar->maximum()
                                        : (bar->minimum() + bar->maximum()) / 2);
     };
@@ -405,6 +417,36 @@ void tst_GraphicsView::releaseEventEndsPanning()
     QTRY_VERIFY(!view.isPanning());
 }
 
+void tst_GraphicsView::sceneDestroyedUnderTheView()
+{
+    // Scenes are rebuilt with every session; the close-up view keeps living
+    // and must not touch its indicators or tiles of the scene that is gone.
+    GraphicsView overview(nullptr, GraphicsView::Overview, QStringLiteral(" "));
+    GraphicsView view(nullptr, GraphicsView::CloseUp, QStringLiteral("rebuild"));
+    prepare(view);
+    auto first = std::make_unique<GraphicsScene>(0, m_session, nullptr);
+    view.setCurrentScene(first.get());
+    overview.setCurrentScene(first.get());
+    auto *tile = new ReentrantTile(view.viewport(), QPoint());
+    tile->nestedPresses = 1;
+    first->addItem(tile);
+    overview.selectTile(tile);
+    QCOMPARE(overview.getCurrentTile(), tile);
+    first.reset();
+
+    QCOMPARE(overview.getCurrentTile(), nullptr);
+    QCOMPARE(view.getIndicator(0), nullptr);
+    QWheelEvent wheel(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view.viewport(), &wheel);
+    overview.reset();
+    view.reset();
+    GraphicsScene second(1, m_session, nullptr);
+    view.setCurrentScene(&second);
+    QVERIFY(view.getIndicator(0));
+    QCOMPARE(view.getIndicator(0)->scene(), &second);
+}
+
 void tst_GraphicsView::markSpot_data()
 {
     QTest::addColumn<int>("version");
@@ -414,8 +456,10 @@ void tst_GraphicsView::markSpot_data()
     QTest::addColumn<double>("alpha");
 
     // The name of a version-0 image has four parts, of version 1 six.
-    QTest::newRow("device image, version 0") << 0 << 0 << QRect(QPoint(860, -40), QPoint(959, 59)) << 5 << 0.0;
-    QTest::newRow("device image, version 1") << 1 << 0 << QRect(QPoint(860, -40), QPoint(959, 59)) << 5 << 40.0;
+    QTest::newRow("device image, version 0")
+        << 0 << 0 << QRect(QPoint(860, -40), QPoint(959, 59)) << 5 << 0.0;
+    QTest::newRow("device image, version 1")
+        << 1 << 0 << QRect(QPoint(860, -40), QPoint(959, 59)) << 5 << 40.0;
     QTest::newRow("external image") << 1 << -1 << QRect(QPoint(-40, -40), QPoint(59, 59)) << 3 << 40.0;
 }
 

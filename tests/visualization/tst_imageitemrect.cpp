@@ -56,14 +56,14 @@ void tst_ImageItemRect::geometry_data()
     QTest::addColumn<QRect>("inner");
     QTest::addColumn<QPointF>("labelPos");
 
-    QTest::newRow("10x10 grows to 50x50 around it") << QRect(100, 100, 10, 10) << 0 << QRect(80, 80, 50, 50)
-                                                     << QPointF(100, 30);
-    QTest::newRow("30x80 grows only in width") << QRect(0, 0, 30, 80) << 0 << QRect(-10, 0, 50, 80)
-                                               << QPointF(0, -50);
-    QTest::newRow("29x29 grows to 49x49") << QRect(0, 0, 29, 29) << 0 << QRect(-10, -10, 49, 49)
-                                          << QPointF(0, -60);
-    QTest::newRow("device image offset") << QRect(1000, 200, 60, 70) << 900 << QRect(100, 200, 60, 70)
-                                         << QPointF(100, 150);
+    QTest::newRow("10x10 grows to 50x50 around it")
+        << QRect(100, 100, 10, 10) << 0 << QRect(80, 80, 50, 50) << QPointF(100, 30);
+    QTest::newRow("30x80 grows only in width")
+        << QRect(0, 0, 30, 80) << 0 << QRect(-10, 0, 50, 80) << QPointF(0, -50);
+    QTest::newRow("29x29 grows to 49x49")
+        << QRect(0, 0, 29, 29) << 0 << QRect(-10, -10, 49, 49) << QPointF(0, -60);
+    QTest::newRow("device image offset")
+        << QRect(1000, 200, 60, 70) << 900 << QRect(100, 200, 60, 70) << QPointF(100, 150);
 }
 
 void tst_ImageItemRect::geometry()
@@ -120,8 +120,9 @@ void tst_ImageItemRect::followsLesion()
     QCOMPARE(marker->getCurrentColor(), colour);
     QCOMPARE(marker->getStoredColor(), colour);
     // The drawing area covers the widest pen.
-    QVERIFY(marker->boundingRect().contains(QRectF(marker->getInnerRect()).adjusted(
-        -10 - penWidth / 2.0, -10 - penWidth / 2.0, 10 + penWidth / 2.0, 10 + penWidth / 2.0)));
+    QVERIFY(marker->boundingRect().contains(
+        QRectF(marker->getInnerRect())
+            .adjusted(-10 - penWidth / 2.0, -10 - penWidth / 2.0, 10 + penWidth / 2.0, 10 + penWidth / 2.0)));
 }
 
 void tst_ImageItemRect::rebindsOnMerge()
@@ -185,10 +186,10 @@ void tst_ImageItemRect::editDrag_data()
     QTest::addColumn<int>("saves");
 
     // A click must not turn a 10 x 10 lesion into its 50 x 50 marker.
-    QTest::newRow("click on a small lesion") << QRect(400, 300, 10, 10) << QPoint(425, 325) << QPoint(0, 0)
-                                             << QRect(400, 300, 10, 10) << 0;
-    QTest::newRow("click on a large lesion") << QRect(400, 300, 300, 300) << QPoint(550, 450) << QPoint(0, 0)
-                                             << QRect(400, 300, 300, 300) << 0;
+    QTest::newRow("click on a small lesion")
+        << QRect(400, 300, 10, 10) << QPoint(425, 325) << QPoint(0, 0) << QRect(400, 300, 10, 10) << 0;
+    QTest::newRow("click on a large lesion")
+        << QRect(400, 300, 300, 300) << QPoint(550, 450) << QPoint(0, 0) << QRect(400, 300, 300, 300) << 0;
     // A move shifts the lesion's own box.
     QTest::newRow("move") << QRect(400, 300, 300, 300) << QPoint(550, 450) << QPoint(60, 40)
                           << QRect(460, 340, 300, 300) << 1;
@@ -196,8 +197,8 @@ void tst_ImageItemRect::editDrag_data()
     // the new rectangle.
     QTest::newRow("resize") << QRect(400, 300, 10, 10) << QPoint(425, 325) << QPoint(-20, 20)
                             << QRect(360, 280, 70, 70) << 1;
-    QTest::newRow("resize below 50 refused") << QRect(400, 300, 10, 10) << QPoint(425, 325) << QPoint(20, -20)
-                                             << QRect(400, 300, 10, 10) << 0;
+    QTest::newRow("resize below 50 refused")
+        << QRect(400, 300, 10, 10) << QPoint(425, 325) << QPoint(20, -20) << QRect(400, 300, 10, 10) << 0;
     QTest::newRow("resize beyond the image refused")
         << QRect(20, 300, 10, 10) << QPoint(45, 325) << QPoint(-40, 0) << QRect(20, 300, 10, 10) << 0;
 }
