@@ -1,0 +1,61 @@
+#pragma once
+
+#include "session/LesionVisualizer.h"
+
+#include <QAbstractListModel>
+#include <QList>
+#include <QSharedPointer>
+
+// The lesions of the shown session, one row per lesion, for the lesion list.
+// Rows follow their lesion: a lesion's updated(role) becomes dataChanged for
+// its row, and its requestDeletion() removes the row.
+class LesionsModel : public QAbstractListModel
+{
+    Q_OBJECT
+
+public:
+    // Also the numbers a lesion sends with updated(int).
+    enum Role : int
+    {
+        IconRole = Qt::DecorationRole,   // 1
+        SortKeyRole = Qt::UserRole + 1,  // 257 "Name": (position, 10 for external) * 1000 + number
+        PriorityRole = Qt::UserRole + 2, // 258 "Priority"
+        LabelRole = Qt::UserRole + 3,    // 259 "Label"
+        SizeRole = Qt::UserRole + 4,     // 260 "Size": radius, negative for lesions marked by hand
+        ItemRole = Qt::UserRole + 5,     // 261 "Item": QSharedPointer<LesionVisualizer>
+        PositionRole = Qt::UserRole + 6, // 262 "Position"
+    };
+    Q_ENUM(Role)
+
+    // Which of the lesion's icons the decoration role shows.
+    enum IconMode : int
+    {
+        OwnIcon = 0,
+        CompositeIcon = 1
+    };
+
+    explicit LesionsModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+    void addItem(const QSharedPointer<LesionVisualizer> &lesion);
+    // The row holding that lesion (by identity), or an invalid index.
+    QModelIndex indexOf(const QSharedPointer<LesionVisualizer> &lesion) const;
+    QSharedPointer<LesionVisualizer> lesionAt(int row) const;
+
+    int getIconMode() const { return m_iconMode; }
+    // Announces the decoration of every row as changed.
+    void setIconMode(int mode);
+
+    static QSharedPointer<LesionVisualizer> lesionOf(const QModelIndex &index);
+
+private:
+    int rowOf(const LesionVisualizer *lesion) const;
+    void lesionUpdated(const LesionVisualizer *lesion, int role);
+    void removeLesion(const LesionVisualizer *lesion);
+
+    QList<QSharedPointer<LesionVisualizer>> m_lesions;
+    int m_iconMode = OwnIcon;
+};
