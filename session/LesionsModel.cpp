@@ -101,9 +101,11 @@ void LesionsModel::lesionUpdated(const LesionVisualizer *lesion, int role)
     if (row < 0)
         return;
     const QModelIndex changed = index(row, 0);
-    // Announced as a layout change too, so that sorting proxies re-sort.
-    emit layoutAboutToBeChanged();
     emit dataChanged(changed, changed, {role});
+    // Also announced as a layout change, so that sorting proxies re-sort. Not
+    // around dataChanged: a proxy that re-sorts on dataChanged while a source
+    // layout change is pending corrupts its mapping.
+    emit layoutAboutToBeChanged();
     emit layoutChanged();
 }
 
