@@ -1,8 +1,11 @@
 #include "session/LesionVisualizer.h"
 
+#include "session/ModelRoles.h"
 #include "session/SessionDocument.h"
 #include "session/SessionVisualizer.h"
+#include "widgets/Trace.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFont>
 #include <QFutureWatcher>
@@ -10,13 +13,13 @@
 #include <QJsonArray>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QPolygonF>
 #include <QSvgRenderer>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 
 namespace {
 const QLatin1String keyBbox("bbox");
@@ -167,7 +170,7 @@ LesionVisualizer::LesionVisualizer(const CameraPose &pose, double alpha, double 
 
 LesionVisualizer::~LesionVisualizer()
 {
-    std::cout << "LESION DESTRUCTOR: " << getLesionIdText().toStdString() << std::endl;
+    kelvaris::trace(QStringLiteral("LESION DESTRUCTOR: ") + getLesionIdText());
 }
 
 void LesionVisualizer::readObject(const QJsonValue &value)
@@ -183,9 +186,8 @@ void LesionVisualizer::readObject(const QJsonValue &value)
         m_mainFlags.push_back(m_instancesBbox.back() == bbox);
     }
     if (std::find(m_mainFlags.begin(), m_mainFlags.end(), true) == m_mainFlags.end()) {
-        std::cout << "ERROR! No hem trobat la instancia principal! "
-                     "------------------------------------------------------------------"
-                  << std::endl;
+        kelvaris::trace(QStringLiteral("ERROR! No hem trobat la instancia principal! "
+                                       "------------------------------------------------------------------"));
     }
     for (const QJsonValue &r : m_json.value(keyInstancesBboxR).toArray()) {
         m_instancesBboxR.push_back(SessionDocument::readRect(r));
@@ -225,7 +227,8 @@ void LesionVisualizer::readObject(const QJsonValue &value)
 
     const QJsonValue priority = m_json.value(keyPriority);
     if (priority.isDouble())
-        m_priority = SessionDocument::truncateToInt(priority.toDouble());
+        m_priority =
+            std::clamp(SessionDocument::truncateToInt(priority.toDouble()), minPriority, maxPriority);
 
     const QJsonValue number = m_json.value(keyNumericID);
     if (!number.isUndefined())
@@ -360,9 +363,34 @@ QString LesionVisualizer::legendIconPath(const QString &label, bool coloured)
     return QString::fromLatin1(coloured ? entry->iconColoured : entry->iconPlain);
 }
 
+namespace {
+// Pixmaps must not outlive the application (a static hash would be destroyed
+// after it); the cache is a child of the application object and goes with it.
+class LegendIconCache : public QObject
+{
+public:
+    using QObject::QObject;
+    QHash<QString, QPixmap> pixmaps;
+
+    static QHash<QString, QPixmap> *instance()
+    {
+        static QPointer<LegendIconCache> cache;
+        if (!cache) {
+            QCoreApplication *app = QCoreApplication::instance();
+            if (!app)
+                return nullptr;
+            cache = new LegendIconCache(app);
+        }
+        return &cache->pixmaps;
+    }
+};
+} // namespace
+
 QPixmap LesionVisualizer::legendIcon(const QString &label, bool coloured)
 {
-    static QHash<QString, QPixmap> cache;
+    QHash<QString, QPixmap> empty;
+    QHash<QString, QPixmap> *cachePointer = LegendIconCache::instance();
+    QHash<QString, QPixmap> &cache = cachePointer ? *cachePointer : empty;
     const QString path = legendIconPath(label, coloured);
     const auto it = cache.constFind(path);
     if (it != cache.constEnd())
@@ -441,16 +469,16 @@ void LesionVisualizer::setLabel(const QString &label)
     m_label = label;
     m_labelEdited = true;
     markEdited();
-    emit updated(259);
+    emit updated(ModelRole::LesionLabel);
     emit changesToSave();
 }
 
 void LesionVisualizer::setPriority(int priority)
 {
-    m_priority = priority;
+    m_priority = std::clamp(priority, minPriority, maxPriority);
     m_priorityEdited = true;
     markEdited();
-    emit updated(258);
+    emit updated(ModelRole::LesionPriority);
     emit changesToSave();
 }
 
@@ -526,6 +554,12 @@ void LesionVisualizer::dropHistoricLinks()
     ++m_compositeGeneration;
 }
 
+void LesionVisualizer::disconnectHistoricShown()
+{
+    disconnect(m_firstHistoricConnection);
+    disconnect(m_secondHistoricConnection);
+}
+
 void LesionVisualizer::changeNumericID(int numericId)
 {
     m_numericID = numericId;
@@ -538,7 +572,7 @@ void LesionVisualizer::changeNumericID(int numericId)
         if (!thumbnail.isNull())
             setIcon(thumbnail);
     }
-    emit updated(257);
+    emit updated(ModelRole::LesionName);
     emit changesToSave();
 }
 
@@ -721,7 +755,7 @@ QImage LesionVisualizer::decodePreview(const QByteArray &jpeg, const QSize &boun
 QImage LesionVisualizer::drawDateLabel(const QImage &image, const QString &dermatoscopicId)
 {
     if (image.width() == 0) {
-        std::cout << "EP!" << std::endl;
+        kelvaris::trace(QStringLiteral("EP!"));
         return image;
     }
     QImage out(image.size(), QImage::Format_ARGB32_Premultiplied);
@@ -869,7 +903,9 @@ void LesionVisualizer::setHistoricSlot(int value, int &slot, QMetaObject::Connec
         slot = -1;
         return;
     }
-    if (value == -1 || value == slot || !m_historicLesions.contains(value))
+    // The same slot is connected again when its connection was dropped
+    // (disconnectHistoricShown).
+    if (value == -1 || (value == slot && connection) || !m_historicLesions.contains(value))
         return;
     disconnect(connection);
     slot = value;
@@ -881,7 +917,7 @@ void LesionVisualizer::setHistoricSlot(int value, int &slot, QMetaObject::Connec
 void LesionVisualizer::refreshFromHistoric(int role)
 {
     // Two lesions may show each other; the guard ends the echo.
-    if (role != 1 || m_refreshing)
+    if (role != ModelRole::Icon || m_refreshing)
         return;
     m_refreshing = true;
     changeHistoricLesionsToShow(-1, -1);
@@ -908,7 +944,7 @@ void LesionVisualizer::changeHistoricLesionsToShow(int first, int second)
         return;
     const QImage composite = scaledToHeight(compositeFromSources(sources, 200), 200);
     m_compositeIcon = QIcon(QPixmap::fromImage(drawIdLabel(composite, getLesionIdText(), m_numericID != -1)));
-    emit updated(1);
+    emit updated(ModelRole::Icon);
 }
 
 void LesionVisualizer::setIcon(const QImage &thumbnail)
@@ -924,14 +960,14 @@ void LesionVisualizer::setIcon(const QImage &thumbnail)
     const bool withText = m_numericID != -1;
     m_compositeIcon = QIcon(QPixmap::fromImage(drawIdLabel(composite, getLesionIdText(), withText)));
     m_icon = QIcon(QPixmap::fromImage(drawIdLabel(own, getLesionIdText(), withText)));
-    emit updated(1);
+    emit updated(ModelRole::Icon);
     pixmapChanged();
 }
 
 QImage LesionVisualizer::getDermatoscopicImage() const
 {
     if (!hasDermatoscopicGroups()) {
-        std::cout << "No te image!" << std::endl;
+        kelvaris::trace(QStringLiteral("No te image!"));
         return QImage();
     }
     const auto session = getSession();
@@ -945,7 +981,7 @@ QImage LesionVisualizer::getDermatoscopicImage() const
 
 void LesionVisualizer::pixmapChanged()
 {
-    std::cout << "LesionVisualizer::pixmapChanged" << std::endl;
+    kelvaris::trace(QStringLiteral("LesionVisualizer::pixmapChanged"));
     const int generation = ++m_pixmapGeneration;
     m_dermatoscopicPixmap = QPixmap();
     m_pixmapFuture = QFuture<QImage>();

@@ -105,6 +105,12 @@ public:
     QIcon getIcon() const { return m_icon; }
     QIcon getCompositeIcon() const { return m_compositeIcon; }
 
+    // A stored priority is clamped into this range when read or set, so that
+    // what is drawn from it (a pen of 3 x priority) stays sane; the stored
+    // value itself is written back unchanged while it is not edited.
+    static constexpr int minPriority = 0;
+    static constexpr int maxPriority = 10;
+
     void setLabel(const QString &label);
     void setPriority(int priority);
     // Appends a group holding only id; "Detected" becomes "Captured".
@@ -131,6 +137,10 @@ public:
     // clears the shown historic slots, so that sessions that are released
     // free their lesions and pixmaps.
     void dropHistoricLinks();
+    // Drops only the connections to the shown historic lesions' `updated`
+    // signals; the links and the shown slots stay, and the next
+    // changeHistoricLesionsToShow connects them again.
+    void disconnectHistoricShown();
     // Takes over the other lesion's instances and dermatoscopic groups, with
     // their outlines (which would otherwise be lost with the other lesion).
     void mergeLesion(const QSharedPointer<LesionVisualizer> &other);

@@ -1,13 +1,23 @@
 #include "session/SessionVisualizer.h"
 
+#include "session/ModelRoles.h"
 #include "session/SessionDocument.h"
+#include "widgets/Trace.h"
 
+#include <QAbstractButton>
 #include <QBuffer>
+#include <QButtonGroup>
+#include <QHBoxLayout>
 #include <QImageReader>
 #include <QJsonArray>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QUrl>
+#include <QWidgetAction>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
-#include <iostream>
 #include <limits>
 #include <map>
 
@@ -28,12 +38,16 @@ SessionVisualizer::SessionVisualizer(const QString &folderPath, int patientId, i
 {
     m_documents->insert(m_folderPath + QStringLiteral("/session.json"), sessionJson);
     m_downloadCheckTimer.setInterval(500);
+    connect(&m_downloadCheckTimer, &QTimer::timeout, this, &SessionVisualizer::downloadCheckStatus);
 }
 
 SessionVisualizer::~SessionVisualizer()
 {
-    std::cout << "DINS SessionVisualizer::~SessionVisualizer" << std::endl;
-    std::cout << "DESTRUCTOR SESSION" << std::endl;
+    kelvaris::trace(QStringLiteral("DINS SessionVisualizer::~SessionVisualizer"));
+    kelvaris::trace(QStringLiteral("DESTRUCTOR SESSION"));
+    // Lesions of the same number in other sessions hold this session's
+    // lesions strongly; without this they would stay alive (and shown).
+    releaseHistoricLinks();
 }
 
 QString SessionVisualizer::getSessionName() const
@@ -44,7 +58,7 @@ QString SessionVisualizer::getSessionName() const
 void SessionVisualizer::setEnabled(bool enabled)
 {
     m_enabled = enabled;
-    emit updated(32);
+    emit updated(ModelRole::Enabled);
 }
 
 void SessionVisualizer::connectLesion(const QSharedPointer<LesionVisualizer> &lesion)
@@ -61,7 +75,8 @@ void SessionVisualizer::readSessionJson()
 {
     const QSharedPointer<SessionVisualizer> self = sharedFromThis();
     if (!self)
-        std::cout << "SessionVisualizer::readSessionJson: session not held by a shared pointer" << std::endl;
+        kelvaris::trace(
+            QStringLiteral("SessionVisualizer::readSessionJson: session not held by a shared pointer"));
 
     m_positionNames.clear();
     m_cameraPoses.clear();
@@ -451,8 +466,24 @@ void SessionVisualizer::deleteLesion(const QSharedPointer<LesionVisualizer> &les
     }
     if (!removed)
         return;
+    if (m_currentLesion == lesion)
+        m_currentLesion.reset();
+    // The deleted lesion must not stay linked to (and shown beside) the same
+    // lesion of other sessions.
+    lesion->dropHistoricLinks();
     emit lesion->requestDeletion();
     m_changesToSave = true;
+}
+
+bool SessionVisualizer::containsLesion(const QSharedPointer<LesionVisualizer> &lesion) const
+{
+    if (!lesion)
+        return false;
+    for (const LesionList &list : m_lesions) {
+        if (std::find(list.begin(), list.end(), lesion) != list.end())
+            return true;
+    }
+    return false;
 }
 
 void SessionVisualizer::downloadOneDermatoscopicPetition(const QString &id,
@@ -470,4 +501,299 @@ void SessionVisualizer::releaseHistoricLinks()
         for (const auto &lesion : list)
             lesion->dropHistoricLinks();
     }
+}
+
+void SessionVisualizer::disconnectHistoricLesions()
+{
+    kelvaris::trace(QStringLiteral("DINS SessionVisualizer::disconnectHistoricLesions"));
+    for (const LesionList &list : m_lesions) {
+        for (const auto &lesion : list)
+            lesion->disconnectHistoricShown();
+    }
+}
+
+// ---- download bookkeeping ---------------------------------------------------
+
+namespace {
+// The name under which the server client delivers a listed file: "l.jpg"
+// loses its letter (the quality rule of the session download).
+QString deliveredName(const QString &name)
+{
+    if (name.endsWith(QLatin1String("l.jpg")))
+        return name.left(name.size() - 5) + QStringLiteral(".jpg");
+    return name;
+}
+
+int qualityOfUrl(const QString &url)
+{
+    QString name = QUrl(url).fileName();
+    int code = 1;
+    if (name.endsWith(QLatin1String("l.jpg"))) {
+        name = name.left(name.size() - 5) + QStringLiteral(".jpg");
+        code = 0;
+    }
+    if (name.endsWith(QLatin1String("e.jpg")))
+        return -4;
+    if (name.endsWith(QLatin1String("m.jpg")))
+        return -3;
+    if (name.endsWith(QLatin1String("s.jpg")))
+        return -2;
+    return code;
+}
+} // namespace
+
+bool SessionVisualizer::isDownloaded() const
+{
+    return m_dermatos.downloaded && m_clinical.downloaded;
+}
+
+bool SessionVisualizer::areDermatosDownloaded() const
+{
+    kelvaris::trace(QStringLiteral("DINS SessionVisualizer::areDermatosDownloaded"));
+    return m_dermatos.downloaded;
+}
+
+bool SessionVisualizer::areClinicalDownloaded() const
+{
+    return m_clinical.downloaded;
+}
+
+bool SessionVisualizer::isDownloading() const
+{
+    return m_dermatos.requested || m_clinical.requested;
+}
+
+void SessionVisualizer::sessionDownloadReply(const QJsonDocument &listing, bool silently)
+{
+    m_silently = silently;
+    const QJsonObject object = listing.object();
+    bool newlyRequested = false;
+
+    auto takeList = [&](DownloadState &state, const QString &key, const QString &type) {
+        if (state.downloaded || !object.value(key).isArray() || state.requested)
+            return;
+        state.requested = true;
+        newlyRequested = true;
+        // A round after a cancelled or failed one starts from nothing.
+        state.expected = 0;
+        state.received = 0;
+        state.awaited.clear();
+        for (const QJsonValue &element : object.value(key).toArray()) {
+            const QJsonObject entry = element.toObject();
+            if (!entry.value(QLatin1String("name")).isString() ||
+                !entry.value(QLatin1String("url")).isString())
+                continue;
+            const QString name = entry.value(QLatin1String("name")).toString();
+            if (hasFile(name, -1))
+                continue;
+            const QString delivered = deliveredName(name);
+            // A name listed twice is fetched and awaited once.
+            if (state.awaited.contains(delivered))
+                continue;
+            state.awaited.insert(delivered);
+            ++state.expected;
+            emit downloadImage(m_patientId, m_sessionId, name, entry.value(QLatin1String("url")).toString(),
+                               type);
+        }
+        if (state.expected == 0)
+            state.expected = -1;
+    };
+    takeList(m_dermatos, QStringLiteral("dermatos"), QStringLiteral("D"));
+    takeList(m_clinical, QStringLiteral("generals"), QStringLiteral("C"));
+
+    const QJsonValue images = object.value(QLatin1String("images"));
+    if (images.isArray()) {
+        for (const QJsonValue &element : images.toArray()) {
+            const QJsonObject entry = element.toObject();
+            if (!entry.value(QLatin1String("name")).isString() ||
+                !entry.value(QLatin1String("url")).isString()) {
+                kelvaris::trace(QStringLiteral("UPS"));
+                continue;
+            }
+            const QString name = entry.value(QLatin1String("name")).toString();
+            const QString url = entry.value(QLatin1String("url")).toString();
+            if (!hasFile(name, qualityOfUrl(url)))
+                emit downloadImage(m_patientId, m_sessionId, name, url, QStringLiteral("F"));
+        }
+    }
+    // A type taken from a single-image listing is settled by the timer too;
+    // otherwise it would stay "downloading" for ever.
+    if (!images.isArray() || newlyRequested)
+        m_downloadCheckTimer.start();
+}
+
+void SessionVisualizer::imageDownloaded(const QString &fileName, const QByteArray &bytes, const QString &type,
+                                        int quality)
+{
+    // Arrivals change the folder only: a downloaded image is not an edit.
+    storeFile(fileName, bytes, quality);
+    DownloadState *state = type == QLatin1String("D")   ? &m_dermatos
+                           : type == QLatin1String("C") ? &m_clinical
+                                                        : nullptr;
+    // Only an awaited name counts, once: a late arrival of a cancelled round
+    // or a single image fetched meanwhile cannot complete a listing early.
+    if (state && state->requested && state->awaited.remove(fileName))
+        ++state->received;
+
+    const int slash = fileName.lastIndexOf(QLatin1Char('/'));
+    const QString file = fileName.mid(slash + 1);
+    const QString base =
+        file.left(file.indexOf(QLatin1Char('.')) < 0 ? file.size() : file.indexOf(QLatin1Char('.')));
+    const auto pending = m_pendingDermatoscopic.constFind(base);
+    if (pending != m_pendingDermatoscopic.constEnd()) {
+        if (const auto lesion = pending.value().toStrongRef())
+            emit lesion->downloadDone(base, quality);
+    }
+}
+
+void SessionVisualizer::downloadCheckStatus()
+{
+    auto settle = [](DownloadState &state) {
+        if (!state.requested || state.expected == 0)
+            return false;
+        if (state.received != state.expected && state.expected != -1)
+            return false;
+        state.requested = false;
+        state.downloaded = true;
+        state.expected = 0;
+        state.received = 0;
+        state.awaited.clear();
+        return true;
+    };
+    if (settle(m_dermatos) && !m_clinical.downloaded)
+        emit progressBarUpdateValue(40, 100);
+    if (settle(m_clinical) && !m_dermatos.downloaded)
+        emit progressBarUpdateValue(40, 100);
+    if (m_dermatos.requested || m_clinical.requested)
+        return;
+
+    m_downloadCheckTimer.stop();
+    if (m_dermatos.downloaded)
+        addDermatoscopicToLesion();
+    emit updated(ModelRole::Icon);
+    emit downloadSessionDone();
+    if (!m_silently)
+        emit progressBarUpdateValue(70, 100);
+}
+
+void SessionVisualizer::errorDownloadingSession()
+{
+    // The timer stops with the round: a later tick would otherwise find no
+    // type requested and announce a completion that did not happen.
+    m_downloadCheckTimer.stop();
+    for (DownloadState *state : {&m_dermatos, &m_clinical}) {
+        state->requested = false;
+        state->expected = 0;
+        state->received = 0;
+        state->awaited.clear();
+    }
+    emit downloadSessionFailed();
+}
+
+void SessionVisualizer::cancelDownload()
+{
+    const bool wasDownloading = isDownloading() || m_downloadCheckTimer.isActive();
+    m_downloadCheckTimer.stop();
+    for (DownloadState *state : {&m_dermatos, &m_clinical}) {
+        state->requested = false;
+        state->expected = 0;
+        state->received = 0;
+        state->awaited.clear();
+    }
+    if (wasDownloading)
+        emit downloadSessionFailed();
+}
+
+void SessionVisualizer::addDermatoscopicToLesion()
+{
+    for (const LesionList &list : m_lesions) {
+        for (const auto &lesion : list) {
+            connect(this, &SessionVisualizer::changeHistoricLesionsToShow, lesion.data(),
+                    &LesionVisualizer::changeHistoricLesionsToShow, Qt::UniqueConnection);
+            if (!lesion->hasDermatoscopicGroups())
+                continue;
+            const QString id = lesion->getLastDermatoscopicId();
+            kelvaris::trace(QStringLiteral("lesion->getDermatosopicIds: ") + id);
+            QImage icon;
+            int quality = 0;
+            if (getFile(dermatoscopicPath(id + QLatin1Char('s')), icon, quality))
+                lesion->setIcon(icon);
+            else
+                kelvaris::trace(QStringLiteral("IMAGE IS NULL"));
+        }
+    }
+}
+
+// ---- lesion image -----------------------------------------------------------
+
+QRect SessionVisualizer::centeredSquare(const QSize &imageSize, const QRect &rect)
+{
+    const int w = imageSize.width();
+    const int h = imageSize.height();
+    if (w <= 0 || h <= 0)
+        return QRect();
+    int side = std::max(rect.width(), rect.height());
+    side = std::max(side, h / 2);
+    const QPoint centre = rect.center();
+    int x = centre.x() - side / 2;
+    int y = centre.y() - side / 2;
+    // Moved inside at once; a square larger than the image is cut to it.
+    x = std::clamp(x, 0, std::max(0, w - side));
+    y = std::clamp(y, 0, std::max(0, h - side));
+    return QRect(x, y, side, side).intersected(QRect(0, 0, w, h));
+}
+
+QImage SessionVisualizer::getCenteredSquareImage(const QImage &image, const QRect &rect)
+{
+    kelvaris::trace(QStringLiteral("DINS getCenteredSquareImage"));
+    if (image.isNull())
+        return QImage();
+    const QRect square = centeredSquare(image.size(), rect);
+    return square.isEmpty() ? QImage() : image.copy(square);
+}
+
+QImage SessionVisualizer::lesionImageFromJpeg(const QByteArray &jpeg, const QRect &rect)
+{
+    if (jpeg.isEmpty())
+        return QImage();
+    QBuffer buffer;
+    buffer.setData(jpeg);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "JPEG");
+    const QSize size = reader.size();
+    const QRect square = centeredSquare(size, rect);
+    if (square.isEmpty())
+        return QImage();
+    // Only the square is decoded.
+    reader.setClipRect(square);
+    QImage image = reader.read();
+    if (image.isNull())
+        return QImage();
+    image = image.convertToFormat(QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::black, 10));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(rect.translated(-square.topLeft())), 15, 15);
+    painter.end();
+    return image;
+}
+
+QImage SessionVisualizer::getLesionImage(const QSharedPointer<LesionVisualizer> &lesion) const
+{
+    if (!lesion)
+        return QImage();
+    const QByteArray bytes = getRawFile(clinicalImagePath(lesion->getMainPose(), lesion->getPosition()));
+    return lesionImageFromJpeg(bytes, lesion->getMainRect());
+}
+
+QFuture<QImage> SessionVisualizer::lesionImageAsync(const QSharedPointer<LesionVisualizer> &lesion) const
+{
+    QByteArray bytes;
+    QRect rect;
+    if (lesion) {
+        bytes = getRawFile(clinicalImagePath(lesion->getMainPose(), lesion->getPosition()));
+        rect = lesion->getMainRect();
+    }
+    return QtConcurrent::run([bytes, rect]() { return lesionImageFromJpeg(bytes, rect); });
 }

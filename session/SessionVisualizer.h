@@ -6,13 +6,16 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QEnableSharedFromThis>
+#include <QFuture>
 #include <QHash>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <QRect>
+#include <QSet>
 #include <QSharedPointer>
 #include <QString>
 #include <QStringList>
@@ -23,6 +26,14 @@
 #include <memory>
 #include <utility>
 #include <vector>
+
+class QAbstractButton;
+class QButtonGroup;
+class QHBoxLayout;
+class QLabel;
+class QMenu;
+class QWidget;
+class QWidgetAction;
 
 // One loaded session of the current patient: its identity, its in-memory
 // session folder (documents and JPEG files keyed by virtual paths under the
@@ -65,6 +76,15 @@ public:
     void setEnabled(bool enabled);
     bool hasChangesToSave() const { return m_changesToSave.load(); }
 
+    // Download state. A type is downloaded once every image its listing
+    // named has arrived (or the listing named none still missing).
+    bool isDownloaded() const;
+    bool areDermatosDownloaded() const;
+    bool areClinicalDownloaded() const;
+    // True from a listing taken until its images are in, or until the
+    // download is cancelled or fails.
+    bool isDownloading() const;
+
     // Parses the stored document; called once, right after construction,
     // while the session is already held by a QSharedPointer.
     void readSessionJson();
@@ -102,20 +122,102 @@ public:
     LesionList getLesions(const QString &positionName, int numericId) const;
     QSharedPointer<LesionVisualizer> createLesion(const CameraPose &pose, double alpha, double beta,
                                                   int position, const QRect &rect);
+    // Also drops the lesion's historic links (both directions), so that no
+    // other session keeps showing or pairing a deleted lesion.
     void deleteLesion(const QSharedPointer<LesionVisualizer> &lesion);
+    bool containsLesion(const QSharedPointer<LesionVisualizer> &lesion) const;
     // Advances the counter of a position and returns the new lesion number.
     // A number already used on the position is never handed out again.
     int takeNextLesionNumber(int position);
 
     void downloadOneDermatoscopicPetition(const QString &id, const QSharedPointer<LesionVisualizer> &lesion,
                                           int quality);
-    // Drops the historic links of every lesion (both directions), for the
-    // main window to call when it releases the patient's sessions.
+    // Drops the historic links of every lesion (both directions). The
+    // destructor does it too, so releasing a session is enough.
     void releaseHistoricLinks();
+    // Drops only the connections this session's lesions hold to the
+    // `updated` signal of the historic lesions they show; the links and the
+    // other sessions' own connections stay.
+    void disconnectHistoricLesions();
+    // Connects changeHistoricLesionsToShow to every lesion and gives each
+    // lesion with dermatoscopic images its icon.
+    void addDermatoscopicToLesion();
+
+    // The clinical image of the lesion's main pose, with the main rectangle
+    // drawn on it, cut to the square of getCenteredSquareImage. Decodes on
+    // the calling thread; views use lesionImageAsync.
+    QImage getLesionImage(const QSharedPointer<LesionVisualizer> &lesion) const;
+    // The same, decoded on the global thread pool from a copy of the bytes;
+    // attach a continuation with a context object.
+    QFuture<QImage> lesionImageAsync(const QSharedPointer<LesionVisualizer> &lesion) const;
+    // Pure: decodes the JPEG (only the part the square needs) and draws rect.
+    static QImage lesionImageFromJpeg(const QByteArray &jpeg, const QRect &rect);
+    // The square around rect (at least half the image height), moved inside
+    // the image and cut to it; a null image for a null image.
+    static QImage getCenteredSquareImage(const QImage &image, const QRect &rect);
+    static QRect centeredSquare(const QSize &imageSize, const QRect &rect);
+
+    // ---- lesion context menu and editing --------------------------------
+    // Builds the lesion menu once (later calls do nothing). The session owns
+    // the menu.
+    void createContextMenu();
+    // The menu prepared for the lesion (its label checked, its information
+    // filled); null for a null lesion. The caller pops it up; the menu stays
+    // the session's.
+    QMenu *getContextMenu(const QSharedPointer<LesionVisualizer> &lesion);
+    // A new row of label buttons and image buttons; the caller owns the
+    // layout and its widgets. Only the newest row is kept in step with the
+    // current lesion.
+    QHBoxLayout *createContextMenuLayout();
+    // Makes the lesion current and returns a new row with its label checked;
+    // null for a null lesion.
+    QHBoxLayout *getContextMenuLayout(const QSharedPointer<LesionVisualizer> &lesion);
+    QSharedPointer<LesionVisualizer> getCurrentLesion() const { return m_currentLesion; }
+    // Applies the checked label of a group to the current lesion (deferred:
+    // when the menu closes), asking first for a lesion of an older session
+    // that the principal session does not have.
+    void changeLabel(QButtonGroup *group, const QMap<QString, QAbstractButton *> &buttons, bool deferred);
+    QString getPendingLabel() const { return m_pendingLabel; }
+    // The menu's information entry (position, radius of the current lesion),
+    // hidden until shown; the main window shows it for the demonstration user.
+    QWidget *getExtraInfoWidget() const;
+    void setExtraInfoVisible(bool visible);
+    bool isExtraInfoVisible() const { return m_extraInfoVisible; }
+    // Adds a dermatoscopic image from a JPEG file to the current lesion: read
+    // and decoded in the background; a file that does not decode as a
+    // complete JPEG is refused with "Warning: The image is corrupt" and
+    // changes nothing. No questions asked (addExternal asks them).
+    void addExternalFile(const QString &path);
+    // Pure: bytes that are a complete JPEG image (start and end markers in
+    // place) and decode.
+    static bool isCompleteJpeg(const QByteArray &bytes);
+    // The id an image added from a file gets: local date, "_", milliseconds
+    // since 1970, "e".
+    static QString newExternalDermatoscopicId(const QDateTime &now);
 
     // Decodes JPEG bytes; with a bound, scaled to fit it keeping the aspect
     // ratio. Pure, used by background tasks.
     static QImage decodeImage(const QByteArray &bytes, const QSize &fitWithin = QSize());
+
+public slots:
+    void sessionDownloadReply(const QJsonDocument &listing, bool silently);
+    void imageDownloaded(const QString &fileName, const QByteArray &bytes, const QString &type, int quality);
+    void downloadCheckStatus();
+    // A failed listing or image: both types return to not requested, their
+    // counts are reset, and downloadSessionFailed() is emitted.
+    void errorDownloadingSession();
+    // The cancel handler (connected to the server's cancelDownload()): the
+    // same as a failure; completion is never announced for a cancelled round.
+    void cancelDownload();
+    // Runs the menu's applying of the pending label.
+    void aboutToHideContextMenu();
+    // Asks (older session: "Update Image"), lets the user choose a file and
+    // runs addExternalFile.
+    void addExternal();
+    // Asks for confirmation and deletes the current lesion.
+    void deleteCurrentLesion();
+    // Shows the menu's information entry from now on and runs the help dialog.
+    void showLesionsExtraInfo();
 
 signals:
     void addedNewDermatoscopicImage(QString filename, QImage img, bool hadDermato);
@@ -132,9 +234,17 @@ signals:
     void closeRequestDialog();
     void cancelImageRequest(std::vector<std::pair<QString, QString>> parametres = {});
     void changeDermatoImage(QSharedPointer<LesionVisualizer> lesion);
+    // After errorDownloadingSession() or cancelDownload(): a waiting caller
+    // stops waiting for downloadSessionDone().
+    void downloadSessionFailed();
+    // The end of an addExternalFile: whether an image was added.
+    void externalImageFinished(bool added);
 
 private:
     void connectLesion(const QSharedPointer<LesionVisualizer> &lesion);
+    void addExternalFileTo(const QSharedPointer<LesionVisualizer> &lesion, const QString &path);
+    void fillExtraInfo(const QSharedPointer<LesionVisualizer> &lesion);
+    QWidgetAction *createMenuEntry(const QString &iconPath, const QString &text);
     bool lookupFile(const QString &path, QByteArray *bytes, int *quality) const;
     QJsonValue buildLesions() const;
     QJsonArray buildCounters() const;
@@ -158,6 +268,37 @@ private:
     QHash<QString, QWeakPointer<LesionVisualizer>> m_pendingDermatoscopic;
     QTimer m_downloadCheckTimer;
     bool m_enabled = true;
+
+    // Download bookkeeping per image type ("D" and "C").
+    struct DownloadState
+    {
+        std::atomic<int> expected{0};
+        std::atomic<int> received{0};
+        std::atomic<bool> requested{false};
+        std::atomic<bool> downloaded{false};
+        // Names still awaited (as the server client delivers them), so that a
+        // duplicate or a stray arrival does not count.
+        QSet<QString> awaited;
+    };
+    DownloadState m_dermatos;
+    DownloadState m_clinical;
+
+    // Context menu (built by createContextMenu).
+    std::unique_ptr<QMenu> m_menu;
+    QSharedPointer<LesionVisualizer> m_currentLesion;
+    QButtonGroup *m_menuGroup = nullptr;
+    QMap<QString, QAbstractButton *> m_menuButtons;
+    QPointer<QButtonGroup> m_rowGroup;
+    QMap<QString, QPointer<QAbstractButton>> m_rowButtons;
+    QString m_pendingLabel;
+    QWidgetAction *m_infoAction = nullptr;
+    QWidget *m_infoWidget = nullptr;
+    QLabel *m_positionLabel = nullptr;
+    QLabel *m_radiusLabel = nullptr;
+    QLabel *m_anglesLabel = nullptr;
+    QLabel *m_mesureLabel = nullptr;
+    bool m_extraInfoVisible = false;
+    int m_externalGeneration = 0;
 
     // The JSON each counter and external pose was read from, so that values
     // that did not change are written back exactly as they came.
