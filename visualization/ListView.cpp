@@ -388,8 +388,10 @@ void ListView::contextMenuEvent(QContextMenuEvent *event)
     if (!lesion)
         return;
     const QSharedPointer<SessionVisualizer> session = lesion->getSession();
-    Q_UNUSED(session)
-    // The lesion's context menu is the session's (added with lesion editing).
+    if (!session)
+        return;
+    if (QMenu *menu = session->getContextMenu(lesion))
+        menu->popup(event->globalPos());
 }
 
 void ListView::resizeEvent(QResizeEvent *event)

@@ -4,8 +4,10 @@
 
 #include "session/LesionListFixture.h"
 
+#include "session/CustomIconSessionProxyModel.h"
 #include "session/LesionsModel.h"
 #include "session/MultiRoleFilterProxyModel.h"
+#include "session/SessionsModel.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -20,6 +22,32 @@ QStringList idsOf(const QAbstractItemModel &model)
     for (int row = 0; row < model.rowCount(); ++row)
         ids << LesionsModel::lesionOf(model.index(row, 0))->getLesionIdText();
     return ids;
+}
+
+// The colour of the most opaque pixel of an icon's pixmap for a mode and state.
+QColor markColour(const QIcon &icon, QIcon::Mode mode, QIcon::State state)
+{
+    const QImage image =
+        icon.pixmap(QSize(80, 80), mode, state).toImage().convertToFormat(QImage::Format_ARGB32);
+    QColor best(0, 0, 0, 0);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.alpha() > best.alpha())
+                best = c;
+        }
+    }
+    return best;
+}
+
+// The stand-in's listing of a session whose dermatoscopic images are all in
+// and whose one clinical image is still to come.
+QJsonDocument listingWithClinicalPending()
+{
+    return QJsonDocument(QJsonObject{
+        {"dermatos", QJsonArray()},
+        {"generals",
+         QJsonArray{QJsonObject{{"name", "0_0_0_0_0_0"}, {"url", "https://127.0.0.1/x?quality=h"}}}}});
 }
 
 } // namespace
@@ -41,6 +69,11 @@ private slots:
     void sort_data();
     void sort();
     void relabelReSorts();
+    void sessionRoles();
+    void disabledSessionCannotBeSelected();
+    void downloadedMark();
+    void onlyDermatosNeeded();
+    void clearRemovesEveryRowAtOnce();
 
 private:
     QSharedPointer<SessionVisualizer> m_session;
@@ -227,6 +260,100 @@ void tst_ItemModels::relabelReSorts()
     proxy.sort(0);
     m_model->lesionAt(1)->setLabel("Follow up"); // 0_1 was "Captured"
     QCOMPARE(idsOf(proxy), QStringList({"1_5", "3_7", "4_3", "0_2", "2_4", "1_1", "0_1", "2_2"}));
+}
+
+void tst_ItemModels::sessionRoles()
+{
+    SessionsModel model;
+    const auto principal = makeSession(LesionListFixture::document(), 7, 11);
+    principal->setPrincipalSession(true);
+    const auto older = makeSession(LesionListFixture::document(), 7, 12);
+    model.addItem(principal);
+    model.addItem(older);
+    QCOMPARE(model.rowCount(), 2);
+    const QModelIndex first = model.index(0, 0);
+    QCOMPARE(first.data(Qt::DisplayRole).toString(), QStringLiteral("07/03/2024"));
+    QCOMPARE(first.data(257).toString(), QStringLiteral("07/03/2024"));
+    QCOMPARE(first.data(32).toBool(), false);
+    QCOMPARE(model.index(1, 0).data(32).toBool(), true);
+    QCOMPARE(first.data(258).value<QSharedPointer<SessionVisualizer>>(), principal);
+    QVERIFY(!first.data(259).isValid());
+    QVERIFY(!model.index(2, 0).data(258).isValid());
+    QCOMPARE(model.roleNames(), (QHash<int, QByteArray>{{257, "Name"}, {258, "Item"}}));
+}
+
+void tst_ItemModels::disabledSessionCannotBeSelected()
+{
+    SessionsModel model;
+    const auto session = makeSession(LesionListFixture::document());
+    model.addItem(session);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    session->setEnabled(false);
+    QCOMPARE(model.flags(model.index(0, 0)), Qt::NoItemFlags);
+    session->setEnabled(true);
+    QVERIFY(model.flags(model.index(0, 0)) & Qt::ItemIsSelectable);
+    QVERIFY(model.flags(model.index(0, 0)) & Qt::ItemIsEnabled);
+    QCOMPARE(changed.size(), 2);
+    QCOMPARE(changed.at(1).at(2).value<QList<int>>(), QList<int>{32});
+}
+
+void tst_ItemModels::downloadedMark()
+{
+    const QIcon three = SessionsModel::downloadedMark(QSize(40, 40), true);
+    QCOMPARE(markColour(three, QIcon::Normal, QIcon::On), QColor(255, 255, 255));
+    QCOMPARE(markColour(three, QIcon::Disabled, QIcon::On), QColor(125, 125, 125));
+    QCOMPARE(markColour(three, QIcon::Disabled, QIcon::Off), QColor(125, 125, 125));
+    // Rendered at twice the size asked for.
+    QCOMPARE(three.availableSizes(QIcon::Normal, QIcon::On), QList<QSize>{QSize(80, 80)});
+
+    const QIcon plain = SessionsModel::downloadedMark(QSize(40, 40), false);
+    QCOMPARE(markColour(plain, QIcon::Normal, QIcon::Off), QColor(255, 255, 255));
+    QVERIFY(plain.availableSizes(QIcon::Disabled, QIcon::Off).isEmpty());
+}
+
+void tst_ItemModels::onlyDermatosNeeded()
+{
+    SessionsModel model;
+    const auto session = makeSession(LesionListFixture::document());
+    model.addItem(session);
+    CustomIconSessionProxyModel proxy;
+    proxy.setSourceModel(&model);
+    session->sessionDownloadReply(listingWithClinicalPending(), true);
+    QTRY_VERIFY(session->areDermatosDownloaded());
+    QVERIFY(!session->isDownloaded());
+
+    // While the clinical images are coming the session shows the plain mark...
+    auto icon = proxy.index(0, 0).data(Qt::DecorationRole).value<QIcon>();
+    QVERIFY(icon.availableSizes(QIcon::Disabled, QIcon::Off).isEmpty());
+    // ...unless only its dermatoscopic images matter.
+    QSignalSpy proxyChanged(&proxy, &QAbstractItemModel::dataChanged);
+    QVERIFY(proxy.setProperty("onlyDermatosNeeded", 1));
+    QCOMPARE(proxy.property("onlyDermatosNeeded").toInt(), 1);
+    QCOMPARE(proxyChanged.size(), 1);
+    icon = proxy.index(0, 0).data(Qt::DecorationRole).value<QIcon>();
+    QCOMPARE(icon.availableSizes(QIcon::Disabled, QIcon::Off), QList<QSize>{QSize(80, 80)});
+    QCOMPARE(markColour(icon, QIcon::Disabled, QIcon::Off), QColor(125, 125, 125));
+    // Other roles pass through.
+    QCOMPARE(proxy.index(0, 0).data(257).toString(), QStringLiteral("07/03/2024"));
+}
+
+void tst_ItemModels::clearRemovesEveryRowAtOnce()
+{
+    SessionsModel model;
+    const auto a = makeSession(LesionListFixture::document(), 7, 11);
+    const auto b = makeSession(LesionListFixture::document(), 7, 12);
+    model.addItem(a);
+    model.addItem(b);
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    model.clear();
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(removed.size(), 1);
+    QCOMPARE(removed.at(0).at(1).toInt(), 0);
+    QCOMPARE(removed.at(0).at(2).toInt(), 1);
+    // A cleared session no longer reaches the model.
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    a->setEnabled(false);
+    QCOMPARE(changed.size(), 0);
 }
 
 QTEST_MAIN(tst_ItemModels)
