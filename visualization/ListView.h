@@ -71,6 +71,9 @@ public:
     int getSortRole() const { return m_sortRole; }
     // Sorts column 0 by role, descending or ascending; clears the highlight.
     void reSort(int role, bool descending);
+    // Again with the current role and direction (after lesions were added).
+    void reSort() { reSort(m_sortRole, m_descending); }
+    bool isSortDescending() const { return m_descending; }
     // Wires the list tool bar's sort-direction button and exclusive sort group.
     void connectSortControls(QAbstractButton *directionButton, QButtonGroup *sortGroup);
 

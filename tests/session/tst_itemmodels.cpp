@@ -5,6 +5,7 @@
 #include "session/LesionListFixture.h"
 
 #include "session/CustomIconSessionProxyModel.h"
+#include "session/DermatoscopicItemModel.h"
 #include "session/LesionsModel.h"
 #include "session/MultiRoleFilterProxyModel.h"
 #include "session/SessionsModel.h"
@@ -74,6 +75,9 @@ private slots:
     void downloadedMark();
     void onlyDermatosNeeded();
     void clearRemovesEveryRowAtOnce();
+    void dermatoscopicInsertionByDate_data();
+    void dermatoscopicInsertionByDate();
+    void dermatoscopicRolesAndUpdates();
 
 private:
     QSharedPointer<SessionVisualizer> m_session;
@@ -354,6 +358,57 @@ void tst_ItemModels::clearRemovesEveryRowAtOnce()
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     a->setEnabled(false);
     QCOMPARE(changed.size(), 0);
+}
+
+void tst_ItemModels::dermatoscopicInsertionByDate_data()
+{
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("same date goes after its equals") << QStringList{"20230105_a", "20220601_b", "20230105_c"}
+                                                     << QStringList{"20230105_a", "20230105_c", "20220601_b"};
+    QTest::newRow("oldest added first") << QStringList{"20210101_a", "20220101_b", "20230101_c"}
+                                        << QStringList{"20230101_c", "20220101_b", "20210101_a"};
+    QTest::newRow("newest added first") << QStringList{"20230101_a", "20220101_b", "20210101_c"}
+                                        << QStringList{"20230101_a", "20220101_b", "20210101_c"};
+    QTest::newRow("one day, in order added") << QStringList{"20230101_a", "20230101_b", "20230101_c"}
+                                             << QStringList{"20230101_a", "20230101_b", "20230101_c"};
+    QTest::newRow("into the middle") << QStringList{"20240101_a", "20200101_b", "20220101_c", "20220101_d"}
+                                     << QStringList{"20240101_a", "20220101_c", "20220101_d", "20200101_b"};
+}
+
+void tst_ItemModels::dermatoscopicInsertionByDate()
+{
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, expected);
+    DermatoscopicItemModel model;
+    const auto lesion = m_model->lesionAt(1);
+    for (const QString &id : added)
+        model.addItem(QSharedPointer<DermatoscopicItem>::create(lesion, std::vector<QString>{id}));
+    QStringList order;
+    for (int row = 0; row < model.rowCount(); ++row)
+        order << model.index(row, 0).data(257).toString();
+    QCOMPARE(order, expected);
+}
+
+void tst_ItemModels::dermatoscopicRolesAndUpdates()
+{
+    DermatoscopicItemModel model;
+    const auto item = QSharedPointer<DermatoscopicItem>::create(
+        m_model->lesionAt(1), std::vector<QString>{"20230517_abc", "20230517_abd"});
+    model.addItem(item);
+    const QModelIndex index = model.index(0, 0);
+    QCOMPARE(index.data(257).toString(), QStringLiteral("20230517_abc"));
+    QCOMPARE(index.data(258).toDate(), QDate(2023, 5, 17));
+    QCOMPARE(DermatoscopicItemModel::itemOf(index), item);
+    QCOMPARE(model.indexOf(item), index);
+    QVERIFY(!index.data(Qt::DecorationRole).value<QIcon>().isNull());
+    QVERIFY(!model.index(1, 0).data(257).isValid());
+    QCOMPARE(model.roleNames(), (QHash<int, QByteArray>{{257, "Name"}, {258, "Date"}, {259, "Item"}}));
+
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    emit item->updated(DermatoscopicItem::IconUpdated);
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(changed.at(0).at(2).value<QList<int>>(), QList<int>{1});
 }
 
 QTEST_MAIN(tst_ItemModels)
