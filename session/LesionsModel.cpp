@@ -45,7 +45,8 @@ QHash<int, QByteArray> LesionsModel::roleNames() const
 
 void LesionsModel::addItem(const QSharedPointer<LesionVisualizer> &lesion)
 {
-    if (!lesion)
+    // A lesion is listed once: a second row would outlive its deletion.
+    if (!lesion || rowOf(lesion.data()) >= 0)
         return;
     kelvaris::trace(QStringLiteral("Add custom Item: ") + lesion->getLabel());
     const LesionVisualizer *key = lesion.data();

@@ -42,6 +42,7 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QHash<int, QByteArray> roleNames() const override;
 
+    // Appends a row; a lesion already listed is not added again.
     void addItem(const QSharedPointer<LesionVisualizer> &lesion);
     // The row holding that lesion (by identity), or an invalid index.
     QModelIndex indexOf(const QSharedPointer<LesionVisualizer> &lesion) const;

@@ -66,6 +66,8 @@ private slots:
     void highlightClearedByUserChange_data();
     void highlightClearedByUserChange();
     void highlightFollowsItsLesionWhenRowsMove();
+    void unchangedFilterKeepsHighlight();
+    void modelsReplacedForANewSession();
     void positionFilterButtons_data();
     void positionFilterButtons();
     void doubleClickUnchecksWithoutFiltering();
@@ -347,6 +349,44 @@ void tst_ListView::highlightFollowsItsLesionWhenRowsMove()
     emit LesionsModel::lesionOf(indexOf("2_2"))->requestDeletion();
     QVERIFY(!m_list->isHighlighted());
     QCOMPARE(cleared.size(), 0);
+}
+
+void tst_ListView::unchangedFilterKeepsHighlight()
+{
+    m_list->setHighlightedRow(3);
+    QSignalSpy cleared(m_list, &ListView::highlightCleared);
+    m_list->setPositionFilter({-1, 0, 1, 2, 3, 4, 5});
+    m_list->setSizeFilter(0, 1000);
+    m_list->setLabelFilter(LesionVisualizer::labelNames());
+    QVERIFY(m_list->isHighlighted());
+    QCOMPARE(m_list->getHighlightedRow(), 3);
+    QCOMPARE(cleared.size(), 0);
+}
+
+void tst_ListView::modelsReplacedForANewSession()
+{
+    QPointer<LesionsModel> oldModel = m_list->getLesionsModel();
+    QPointer<MultiRoleFilterProxyModel> oldProxy = m_list->getProxyModel();
+    QPointer<QItemSelectionModel> oldSelection = m_list->selectionModel();
+    m_list->setHighlightedRow(2);
+    const auto next = makeSession(LesionListFixture::document(), 7, 12);
+    next->setPrincipalSession(true);
+    m_list->setSession(next);
+    m_list->resetModels();
+    QVERIFY(!m_list->isHighlighted());
+    QCOMPARE(m_list->getProxyModel()->getUpperSizeBound(), 1000);
+    const auto lesions = LesionListFixture::lesionsInOrder(*next);
+    m_list->addLesion(lesions.front());
+    m_list->addLesion(lesions.back());
+    m_list->addLesion(lesions.back());
+    m_list->setUpModels();
+    QCOMPARE(idsOf(m_list->model()), QStringList({"4_3", "3_7"}));
+    QTRY_VERIFY(!oldModel && !oldProxy && !oldSelection);
+    // The old session's lesions no longer reach the list.
+    QSignalSpy selected(m_list, &ListView::itemSelected);
+    m_list->selectLesion(LesionListFixture::lesionsInOrder(*m_session).front(), true);
+    QCOMPARE(selected.size(), 0);
+    next->releaseHistoricLinks();
 }
 
 void tst_ListView::positionFilterButtons_data()
