@@ -45,7 +45,8 @@ QHash<int, QByteArray> LesionsModel::roleNames() const
 
 void LesionsModel::addItem(const QSharedPointer<LesionVisualizer> &lesion)
 {
-    if (!lesion)
+    // A lesion is listed once: a second row would outlive its deletion.
+    if (!lesion || rowOf(lesion.data()) >= 0)
         return;
     kelvaris::trace(QStringLiteral("Add custom Item: ") + lesion->getLabel());
     const LesionVisualizer *key = lesion.data();
@@ -101,9 +102,11 @@ void LesionsModel::lesionUpdated(const LesionVisualizer *lesion, int role)
     if (row < 0)
         return;
     const QModelIndex changed = index(row, 0);
-    // Announced as a layout change too, so that sorting proxies re-sort.
-    emit layoutAboutToBeChanged();
     emit dataChanged(changed, changed, {role});
+    // Also announced as a layout change, so that sorting proxies re-sort. Not
+    // around dataChanged: a proxy that re-sorts on dataChanged while a source
+    // layout change is pending corrupts its mapping.
+    emit layoutAboutToBeChanged();
     emit layoutChanged();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/LesionVisualizer.h"
+#include "session/ModelRoles.h"
 
 #include <QAbstractListModel>
 #include <QList>
@@ -14,16 +15,17 @@ class LesionsModel : public QAbstractListModel
     Q_OBJECT
 
 public:
-    // Also the numbers a lesion sends with updated(int).
+    // Also the numbers a lesion sends with updated(int). The numbers are
+    // those of ModelRole, which the session objects emit.
     enum Role : int
     {
-        IconRole = Qt::DecorationRole,   // 1
-        SortKeyRole = Qt::UserRole + 1,  // 257 "Name": (position, 10 for external) * 1000 + number
-        PriorityRole = Qt::UserRole + 2, // 258 "Priority"
-        LabelRole = Qt::UserRole + 3,    // 259 "Label"
-        SizeRole = Qt::UserRole + 4,     // 260 "Size": radius, negative for lesions marked by hand
-        ItemRole = Qt::UserRole + 5,     // 261 "Item": QSharedPointer<LesionVisualizer>
-        PositionRole = Qt::UserRole + 6, // 262 "Position"
+        IconRole = ModelRole::Icon,               // 1
+        SortKeyRole = ModelRole::LesionName,      // 257 "Name": (position, 10 for external) * 1000 + number
+        PriorityRole = ModelRole::LesionPriority, // 258 "Priority"
+        LabelRole = ModelRole::LesionLabel,       // 259 "Label"
+        SizeRole = ModelRole::LesionSize,         // 260 "Size": radius, negative for lesions marked by hand
+        ItemRole = ModelRole::LesionItem,         // 261 "Item": QSharedPointer<LesionVisualizer>
+        PositionRole = ModelRole::LesionPosition, // 262 "Position"
     };
     Q_ENUM(Role)
 
@@ -40,6 +42,7 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QHash<int, QByteArray> roleNames() const override;
 
+    // Appends a row; a lesion already listed is not added again.
     void addItem(const QSharedPointer<LesionVisualizer> &lesion);
     // The row holding that lesion (by identity), or an invalid index.
     QModelIndex indexOf(const QSharedPointer<LesionVisualizer> &lesion) const;

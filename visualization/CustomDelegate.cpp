@@ -6,6 +6,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
+
 CustomDelegate::CustomDelegate(QObject *parent) : QStyledItemDelegate(parent) {}
 
 void CustomDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
@@ -39,6 +41,12 @@ void CustomDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option
     painter->setClipRect(textRect);
     painter->drawText(textRect, int(opt.displayAlignment), index.data(Qt::DisplayRole).toString());
     painter->restore();
+}
+
+QSize CustomDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    const QSize base = QStyledItemDelegate::sizeHint(option, index);
+    return QSize(base.width() + 30, std::max(base.height() + 12, 30));
 }
 
 bool CustomDelegate::editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,

@@ -9,6 +9,7 @@
 #include <QButtonGroup>
 #include <QCommonStyle>
 #include <QContextMenuEvent>
+#include <QItemSelectionModel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
@@ -70,7 +71,7 @@ void ListView::resetModels()
 
     // The view lets go of the old proxy before it goes.
     if (model() == oldProxy)
-        setModel(nullptr);
+        replaceModel(nullptr);
     if (oldProxy)
         oldProxy->deleteLater();
     if (oldModel)
@@ -82,11 +83,22 @@ void ListView::setUpModels()
     if (!m_proxyModel)
         resetModels();
     setViewMode(QListView::IconMode);
-    setModel(m_proxyModel);
+    if (model() != m_proxyModel)
+        replaceModel(m_proxyModel);
     m_proxyModel->setAcceptedPositions({-1, 0, 1, 2, 3, 4, 5});
     m_proxyModel->setAcceptedLabels(LesionVisualizer::labelNames());
     m_proxyModel->refilter();
     show();
+}
+
+void ListView::replaceModel(QAbstractItemModel *newModel)
+{
+    // setModel leaves the old selection model to its parent, this view:
+    // without this one would pile up per session shown.
+    QItemSelectionModel *oldSelection = selectionModel();
+    setModel(newModel);
+    if (oldSelection && oldSelection != selectionModel())
+        oldSelection->deleteLater();
 }
 
 void ListView::setIconMode(bool on)
@@ -187,6 +199,8 @@ void ListView::connectSortControls(QAbstractButton *directionButton, QButtonGrou
 
 void ListView::setPositionFilter(const QList<int> &positions)
 {
+    if (m_proxyModel && m_proxyModel->getAcceptedPositions() == positions)
+        return;
     dropHighlightForUser();
     if (!m_proxyModel)
         return;
@@ -241,6 +255,8 @@ void ListView::connectPositionFilter(QButtonGroup *filterButtons)
 
 void ListView::setLabelFilter(const QStringList &labels)
 {
+    if (m_proxyModel && m_proxyModel->getAcceptedLabels() == labels)
+        return;
     dropHighlightForUser();
     if (!m_proxyModel)
         return;
@@ -250,6 +266,9 @@ void ListView::setLabelFilter(const QStringList &labels)
 
 void ListView::setSizeFilter(int lower, int upper)
 {
+    if (m_proxyModel && m_proxyModel->getLowerSizeBound() == lower &&
+        m_proxyModel->getUpperSizeBound() == upper)
+        return;
     dropHighlightForUser();
     if (!m_proxyModel)
         return;
@@ -388,8 +407,10 @@ void ListView::contextMenuEvent(QContextMenuEvent *event)
     if (!lesion)
         return;
     const QSharedPointer<SessionVisualizer> session = lesion->getSession();
-    Q_UNUSED(session)
-    // The lesion's context menu is the session's (added with lesion editing).
+    if (!session)
+        return;
+    if (QMenu *menu = session->getContextMenu(lesion))
+        menu->popup(event->globalPos());
 }
 
 void ListView::resizeEvent(QResizeEvent *event)

@@ -71,10 +71,14 @@ public:
     int getSortRole() const { return m_sortRole; }
     // Sorts column 0 by role, descending or ascending; clears the highlight.
     void reSort(int role, bool descending);
+    // Again with the current role and direction (after lesions were added).
+    void reSort() { reSort(m_sortRole, m_descending); }
+    bool isSortDescending() const { return m_descending; }
     // Wires the list tool bar's sort-direction button and exclusive sort group.
     void connectSortControls(QAbstractButton *directionButton, QButtonGroup *sortGroup);
 
-    // Filters; each re-evaluates the proxy and clears the highlight.
+    // Filters; each that changes the accepted set re-evaluates the proxy and
+    // clears the highlight.
     void setPositionFilter(const QList<int> &positions);
     // Accepted positions from the checked buttons, in button order, by their
     // "positionName" property ("External" is -1, other names the index of the
@@ -119,6 +123,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void replaceModel(QAbstractItemModel *newModel);
     void resortKeepingOrder();
     void syncHighlight();
     void dropHighlightForUser();
