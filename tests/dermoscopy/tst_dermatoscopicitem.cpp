@@ -105,6 +105,8 @@ void tst_DermatoscopicItem::downloadedItem()
     QCOMPARE(item.getIcons().at(0).availableSizes().value(0), QSize(1200, 1200));
     const QImage circle = item.getIcons().at(0).pixmap(QSize(1200, 1200)).toImage();
     QCOMPARE(qAlpha(circle.pixel(2, 2)), 0);
+    QCOMPARE(qAlpha(circle.pixel(120, 120)), 0); // outside a circle, inside a rounded square
+    QCOMPARE(qAlpha(circle.pixel(600, 2)), 255);
     QCOMPARE(qAlpha(circle.pixel(600, 600)), 255);
     // The second id has no thumbnail of its own: its full image stands in.
     QCOMPARE(item.getIcons().at(1).availableSizes().value(0), QSize(600, 600));
@@ -286,6 +288,8 @@ void tst_DermatoscopicItem::screenshot()
     QGraphicsScene scene;
     auto *view = new QGraphicsView(&scene);
     view->setFixedSize(420, 300);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto *item = new DermatoPixmapItem(&scene);
     scene.addItem(item);
     const QByteArray bytes = lineJpeg(QSize(1200, 800));
