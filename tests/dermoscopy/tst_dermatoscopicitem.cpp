@@ -1,3 +1,4 @@
+#include "dermoscopy/DermatoGraphicsView.h"
 #include "dermoscopy/DermatoPixmapItem.h"
 #include "dermoscopy/DermatoscopicItem.h"
 #include "session/LesionVisualizer.h"
@@ -86,6 +87,8 @@ private slots:
     void pixmapItemPreviewThenFull();
     void pixmapItemDropsStaleDecode();
     void pixmapItemDestroyedWhileDecoding();
+    void viewZoomLimits_data();
+    void viewZoomLimits();
     void screenshot();
 };
 
@@ -300,6 +303,45 @@ void tst_DermatoscopicItem::screenshot()
     QVERIFY(panel.grab().save(screenshotPath("dermatoscopic_item_preview.png")));
     QTRY_VERIFY(item->isShowingFullImage());
     QVERIFY(panel.grab().save(screenshotPath("dermatoscopic_item_full.png")));
+}
+
+void tst_DermatoscopicItem::viewZoomLimits_data()
+{
+    QTest::addColumn<QList<int>>("wheelSteps");
+    QTest::addColumn<double>("scaleOverFit");
+    // One wheel notch is 120: 1.0015^120 = 1.197.
+    QTest::newRow("one notch in") << QList<int>{120} << 1.197;
+    QTest::newRow("out below the fit stops at the fit") << QList<int>{-120} << 1.0;
+    QTest::newRow("far in stops at four times") << QList<int>{1200, 1200} << 4.0;
+    QTest::newRow("in then out") << QList<int>{240, -120} << 1.197;
+}
+
+void tst_DermatoscopicItem::viewZoomLimits()
+{
+    QFETCH(QList<int>, wheelSteps);
+    QFETCH(double, scaleOverFit);
+    QGraphicsScene scene;
+    QImage image(2000, 1000, QImage::Format_RGB32);
+    image.fill(Qt::gray);
+    scene.addPixmap(QPixmap::fromImage(image));
+    DermatoGraphicsView view;
+    view.setScene(&scene);
+    view.setSceneRect(0, 0, 2000, 1000);
+    QSignalSpy sized(&view, &DermatoGraphicsView::sizeChanged);
+    view.resize(420, 320);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QVERIFY(sized.count() >= 1);
+    const double fit = view.fitScale();
+    QVERIFY(fit > 0.1 && fit < 0.25);
+    for (int delta : wheelSteps) {
+        QWheelEvent wheel(QPointF(100, 100), view.viewport()->mapToGlobal(QPointF(100, 100)), QPoint(),
+                          QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(view.viewport(), &wheel);
+    }
+    QVERIFY2(std::abs(view.currentScale() / fit - scaleOverFit) < 0.002,
+             qPrintable(QString::number(view.currentScale() / fit)));
+    QVERIFY(view.isUserZoomed());
 }
 
 QTEST_MAIN(tst_DermatoscopicItem)
