@@ -291,7 +291,7 @@ QPixmap DermatoscopicItem::circularIcon(const QImage &thumbnail)
     painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QBrush(thumbnail.copy(square)));
-    painter.drawRoundedRect(QRectF(icon.rect()), 50, 50, Qt::RelativeSize);
+    painter.drawRoundedRect(QRectF(icon.rect()), side / 2.0, side / 2.0);
     return icon;
 }
 

@@ -104,9 +104,18 @@ bool adjustImage(QImage &image, std::vector<double> params)
         cv::Mat bright;
         cv::LUT(input, lut, bright);
 
-        cv::Mat lab;
-        cv::cvtColor(bright, lab, toLab);
-        if (sharpness != 0.0) {
+        // Written straight into the result's rows.
+        cv::Mat output = viewOf(result, CV_8UC3);
+        if (sharpness == 0.0) {
+            // Without CLAHE the L*a*b* round trip changes nothing but rounding;
+            // only the channel order remains to be set.
+            if (fourChannels)
+                cv::cvtColor(bright, output, cv::COLOR_BGRA2RGB);
+            else
+                bright.copyTo(output);
+        } else {
+            cv::Mat lab;
+            cv::cvtColor(bright, lab, toLab);
             std::vector<cv::Mat> channels;
             cv::split(lab, channels);
             cv::Ptr<cv::CLAHE> clahe = cv::createCLAHE(sharpness, cv::Size(8, 8));
@@ -114,10 +123,8 @@ bool adjustImage(QImage &image, std::vector<double> params)
             clahe->apply(channels[0], lightness);
             channels[0] = lightness;
             cv::merge(channels, lab);
+            cv::cvtColor(lab, output, cv::COLOR_Lab2RGB);
         }
-        // Written straight into the result's rows.
-        cv::Mat output = viewOf(result, CV_8UC3);
-        cv::cvtColor(lab, output, cv::COLOR_Lab2RGB);
         if (output.data != result.bits())
             throw std::runtime_error("the result matrix was reallocated");
     });
