@@ -401,13 +401,13 @@ void tst_LesionVisualizer::historicLinksDroppedFreeSessions()
         first(s2)->changeHistoricLesionsToShow(1, -1);
         held = first(s1);
     }
-    // Links in both directions keep both lesions alive past their sessions.
+    // A session that goes drops its lesions' links: a lesion held past its
+    // session no longer keeps the other session's lesion alive.
     QVERIFY(ws1.isNull());
-    QVERIFY(!wb.isNull());
-    held->dropHistoricLinks();
+    QVERIFY(wb.isNull());
+    QVERIFY(held->getHistoricLesions().isEmpty());
     held.reset();
     QVERIFY(wa.isNull());
-    QVERIFY(wb.isNull());
 
     // Released through the session, as the main window does.
     {
