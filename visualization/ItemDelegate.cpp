@@ -26,7 +26,7 @@ void ItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
                          const QModelIndex &index) const
 {
     QStyleOptionViewItem plain(option);
-    if (!showText)
+    if (!m_showText)
         plain.features &= ~QStyleOptionViewItem::HasDisplay;
     // The frames below show selection; the style's selection background would hide the icon.
     plain.state &= ~QStyle::State_Selected;

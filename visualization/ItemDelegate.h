@@ -19,9 +19,12 @@ public:
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override;
 
-    bool showText = false;
+    // Whether the display text is drawn under the icon (never, by default).
+    void setShowText(bool show) { m_showText = show; }
+    bool getShowText() const { return m_showText; }
 
 private:
+    bool m_showText = false;
     std::shared_ptr<std::atomic<bool>> m_highlight;
     std::shared_ptr<std::atomic<int>> m_highlightedRow;
 };
