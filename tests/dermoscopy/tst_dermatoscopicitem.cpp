@@ -4,6 +4,7 @@
 #include "session/LesionVisualizer.h"
 #include "session/SessionTestSupport.h"
 
+#include <QApplication>
 #include <QGraphicsScene>
 #include <QGraphicsView>
 #include <QHBoxLayout>
@@ -77,6 +78,7 @@ class tst_DermatoscopicItem : public QObject
     Q_OBJECT
 
 private slots:
+    void cleanupTestCase();
     void downloadedItem();
     void placeholderItem();
     void centre_data();
@@ -91,6 +93,12 @@ private slots:
     void viewZoomLimits();
     void screenshot();
 };
+
+void tst_DermatoscopicItem::cleanupTestCase()
+{
+    // Download requests show notifications; none may outlive the application.
+    qDeleteAll(QApplication::topLevelWidgets());
+}
 
 void tst_DermatoscopicItem::downloadedItem()
 {
