@@ -2,6 +2,7 @@
 
 #include "server/ServerVisualizer.h"
 #include "widgets/PanelPainter.h"
+#include "widgets/IconHelpers.h"
 #include "widgets/Trace.h"
 #include "widgets/WindowDragger.h"
 
@@ -21,7 +22,6 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringListModel>
-#include <QSvgRenderer>
 
 namespace {
 
@@ -105,17 +105,9 @@ QtAuthDialog::QtAuthDialog(QWidget *parent) : QDialog(parent)
     titleRow->addWidget(closeButton);
     ui.verticalLayout->insertLayout(0, titleRow);
 
-    QImage logoImage(500, 206, QImage::Format_ARGB32);
-    logoImage.fill(Qt::transparent);
-    {
-        QSvgRenderer renderer(QStringLiteral(":/icon/fullLogoSVG"));
-        QPainter painter(&logoImage);
-        painter.setRenderHint(QPainter::Antialiasing);
-        if (renderer.isValid())
-            renderer.render(&painter);
-    }
-    ui.logo->setPixmap(QPixmap::fromImage(logoImage));
-    ui.logo->setFixedSize(logoImage.size());
+    const QPixmap logo = svgFileToPixmapExact(QStringLiteral(":/icon/fullLogoSVG"), QSize(500, 206));
+    ui.logo->setPixmap(logo);
+    ui.logo->setFixedSize(logo.size());
 
     const QString buttonStyle = QString::fromLatin1(kButtonStyle);
     for (QPushButton *button :
