@@ -56,7 +56,8 @@ public:
 
         sliderRow = new QWidget(statisticsFrame);
         sliderRowLayout = new QHBoxLayout(sliderRow);
-        sliderRowLayout->setContentsMargins(0, 0, 0, 0);
+        // The end labels keep clear of the frame edge, where their glyphs were cut.
+        sliderRowLayout->setContentsMargins(8, 0, 8, 0);
         labelLower = new QLabel(sliderRow);
         labelLower->setObjectName(QStringLiteral("labelLower"));
         sliderRowLayout->addWidget(labelLower);
