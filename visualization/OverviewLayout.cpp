@@ -58,6 +58,13 @@ std::vector<double> rowValues(int n, int row, double step)
     return values;
 }
 
+// Truncation towards zero that does not lose a unit to binary rounding
+// (0.225 x 400 is 89.99999... in doubles), so whole figures stay whole.
+int truncated(double value)
+{
+    return static_cast<int>(value + (value < 0 ? -1e-9 : 1e-9));
+}
+
 int largestRow(const std::vector<int> &sizes)
 {
     int largest = 1;
@@ -112,15 +119,14 @@ TileLayout imagePositions(const std::vector<QPointF> &poses, int layoutWidth, in
         for (double s : rowValues(sizes[static_cast<size_t>(k)], k, g + bw)) {
             const QPointF corner(W * s, T * a);
             layout.positions.push_back(corner);
-            minX = std::min(minX, static_cast<int>(corner.x()));
-            minY = std::min(minY, static_cast<int>(corner.y()));
-            maxX = std::max(maxX, static_cast<int>(corner.x()));
-            maxY = std::max(maxY, static_cast<int>(corner.y()));
+            minX = std::min(minX, truncated(corner.x()));
+            minY = std::min(minY, truncated(corner.y()));
+            maxX = std::max(maxX, truncated(corner.x()));
+            maxY = std::max(maxY, truncated(corner.y()));
         }
         a = a + v + h / T;
     }
-    layout.limits =
-        QRect(QPoint(minX - 5, minY), QPoint(static_cast<int>(maxX + w), static_cast<int>(maxY + h)));
+    layout.limits = QRect(QPoint(minX - 5, minY), QPoint(truncated(maxX + w), truncated(maxY + h)));
     kelvaris::trace(QStringLiteral("width %1 imgH %2").arg(w).arg(h));
     kelvaris::trace(QStringLiteral("limits %1 %2) (%3,%4").arg(minX).arg(minY).arg(maxX).arg(maxY));
     return layout;
