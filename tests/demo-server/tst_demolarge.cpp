@@ -12,36 +12,29 @@ class tst_DemoLarge : public QObject
 private slots:
     void largeExamination();
     void absentWithoutTheOption();
-
-private:
-    static std::unique_ptr<TestServer> start(bool large, TestClient &client);
 };
-
-std::unique_ptr<TestServer> tst_DemoLarge::start(bool large, TestClient &client)
-{
-    DemoServer::Options options = withControls();
-    options.largeExamination = large;
-    auto server = std::make_unique<TestServer>(options);
-    if (server->started)
-        client.token = loginToken(client, *server);
-    return server;
-}
 
 void tst_DemoLarge::largeExamination()
 {
+    DemoServer::Options options = withControls();
+    options.largeExamination = true;
+    TestServer server(options);
+    QVERIFY2(server.started, qPrintable(server.server->errorString()));
     TestClient client;
-    const auto server = start(true, client);
-    QVERIFY2(server->started, qPrintable(server->server->errorString()));
-    QVERIFY(!client.token.isEmpty());
+    client.token = loginToken(client, server);
 
-    const HttpResult list = client.get(server->url(QStringLiteral("/api/patients/20/json/")));
+    const HttpResult list = client.get(server.url(QStringLiteral("/api/patients/20/json/")));
     QCOMPARE(list.status, 200);
     const QJsonArray found = list.object().value(QStringLiteral("sessions_patient")).toArray();
     QCOMPARE(found.size(), 1);
     QCOMPARE(found.at(0).toObject().value(QStringLiteral("pk")).toInt(), 113);
     // The other patients keep their sessions.
-    const HttpResult other = client.get(server->url(QStringLiteral("/api/patients/13/json/")));
-    QCOMPARE(other.object().value(QStringLiteral("sessions_patient")).toArray().size(), 2);
+    QCOMPARE(client.get(server.url(QStringLiteral("/api/patients/13/json/")))
+                 .object()
+                 .value(QStringLiteral("sessions_patient"))
+                 .toArray()
+                 .size(),
+             2);
 
     const QJsonObject document =
         client.get(found.at(0).toObject().value(QStringLiteral("jsonUrl")).toString(), false).object();
@@ -56,7 +49,7 @@ void tst_DemoLarge::largeExamination()
     QCOMPARE(lesions, 40);
 
     const QJsonObject listing =
-        client.get(server->url(QStringLiteral("/api/patients/20/sessions/113/"))).object();
+        client.get(server.url(QStringLiteral("/api/patients/20/sessions/113/"))).object();
     QCOMPARE(listing.value(QStringLiteral("generals")).toArray().size(), 36);
     // An image and a thumbnail per dermatoscopic id, at least one id per lesion.
     QVERIFY(listing.value(QStringLiteral("dermatos")).toArray().size() >= 80);
@@ -64,10 +57,11 @@ void tst_DemoLarge::largeExamination()
 
 void tst_DemoLarge::absentWithoutTheOption()
 {
+    TestServer server;
+    QVERIFY2(server.started, qPrintable(server.server->errorString()));
     TestClient client;
-    const auto server = start(false, client);
-    QVERIFY2(server->started, qPrintable(server->server->errorString()));
-    QCOMPARE(client.get(server->url(QStringLiteral("/api/patients/20/json/"))).status, 404);
+    client.token = loginToken(client, server);
+    QCOMPARE(client.get(server.url(QStringLiteral("/api/patients/20/json/"))).status, 404);
     // Its pictures are made only where the data folder holds it.
     QVERIFY(DemoStorage::sampleImageObjects(true).size() > DemoStorage::sampleImageObjects(false).size());
 }

@@ -48,16 +48,6 @@ std::vector<QSharedPointer<SessionVisualizer>> twoSessions()
     return {first, second};
 }
 
-int countRectangles(QGraphicsScene *scene, int session)
-{
-    int count = 0;
-    for (QGraphicsItem *item : scene->items()) {
-        if (item->type() == QGraphicsRectItem::Type && item->data(1).toInt() == session)
-            ++count;
-    }
-    return count;
-}
-
 // Counts the mouse events that reach it.
 class Parent : public QWidget
 {
@@ -79,8 +69,6 @@ class tst_Schemes : public QObject
 private slots:
     void init();
     void cleanup();
-    void rectanglesPerSession_data();
-    void rectanglesPerSession();
     void click_data();
     void click();
     void dragRepeatsSelection();
@@ -108,32 +96,6 @@ void tst_Schemes::cleanup()
     m_widget.reset();
 }
 
-void tst_Schemes::rectanglesPerSession_data()
-{
-    QTest::addColumn<QString>("scheme");
-    QTest::addColumn<int>("session0");
-    QTest::addColumn<int>("session1");
-
-    QTest::newRow("frontal") << "frontal" << 3 << 1;
-    QTest::newRow("back") << "back" << 1 << 1;
-    QTest::newRow("right, no poses in session 1") << "right" << 2 << 0;
-    // An empty name occurs in every name; it must not put session 1's fourth
-    // position on any silhouette.
-    QTest::newRow("left, session 1 names it empty") << "left" << 1 << 0;
-}
-
-void tst_Schemes::rectanglesPerSession()
-{
-    QFETCH(QString, scheme);
-    QFETCH(int, session0);
-    QFETCH(int, session1);
-
-    QGraphicsScene *scene = m_widget->positionScene(scheme);
-    QVERIFY(scene);
-    QCOMPARE(countRectangles(scene, 0), session0);
-    QCOMPARE(countRectangles(scene, 1), session1);
-}
-
 void tst_Schemes::click_data()
 {
     QTest::addColumn<QString>("scheme");
@@ -150,7 +112,9 @@ void tst_Schemes::click_data()
     // Back: both sessions one rectangle from y 0 to 82.72.
     QTest::newRow("both within 5 below") << "back" << QPointF(63, 86) << 0 << 0 << Pairs{{2, 0}, {2, 0}};
     QTest::newRow("far from all") << "back" << QPointF(63, 200) << -1 << -1 << Pairs{{2, -1}, {2, -1}};
-    // Session 1 has no "left": it contributes (-2, 0).
+    // Session 1 has no "left": it contributes (-2, 0), and the poses of its
+    // empty-named position are drawn on no silhouette (an empty name occurs
+    // in every name; drawn there they would give a session-1 hit).
     QTest::newRow("left, lacking in session 1")
         << "left" << QPointF(60, 41) << 0 << -1 << Pairs{{3, 0}, {-2, 0}};
     // Session 1 names "right" but has no poses there: its own index, no image.
@@ -269,11 +233,10 @@ void tst_Schemes::noPropagation()
     ViewTestSupport::mouse(view->viewport(), QEvent::MouseButtonDblClick, at, Qt::LeftButton, Qt::LeftButton);
     QCOMPARE(doubleClicked.count(), 1);
     QCOMPARE(parent.mouseEvents, 0);
-    // A resize fits the whole scene rectangle.
-    const QRect shown = view->mapFromScene(scene.sceneRect()).boundingRect();
-    QVERIFY2(view->viewport()->rect().adjusted(-1, -1, 1, 1).contains(shown),
-             qPrintable(QString::number(shown.width())));
-    QVERIFY(shown.width() > view->viewport()->width() - 4);
+    // A resize fits the scene rectangle (1000 x 500 into 300 x 200): its width fills the view but for a
+    // margin of 2 on each side.
+    QVERIFY(std::abs(view->mapFromScene(scene.sceneRect()).boundingRect().width() -
+                     view->viewport()->width()) <= 5);
 
     // A plain view passes the same press on to its parent, which is what
     // NoPropagationView prevents.
@@ -286,28 +249,9 @@ void tst_Schemes::noPropagation()
 
 void tst_Schemes::screenshot()
 {
-    // A device-like pair: four rows of three against four rows of two.
-    const auto rows = [](int count) {
-        QJsonArray poses;
-        for (int y = 0; y < 4; ++y) {
-            for (const QJsonValue &pose : row(count, y))
-                poses.append(pose);
-        }
-        return poses;
-    };
-    const QJsonArray names{"frontal", "right", "back", "left"};
-    const QJsonObject three{{"0", rows(3)}, {"1", rows(3)}, {"2", rows(3)}, {"3", rows(3)}};
-    const QJsonObject two{{"0", rows(2)}, {"1", rows(2)}, {"2", rows(2)}, {"3", rows(2)}};
-    SchemeMultipleSessions widget({SessionTestSupport::makeSession(document(names, three), 7, 11),
-                                   SessionTestSupport::makeSession(document(names, two), 7, 12)},
-                                  300);
-    widget.resize(700, 420);
-    widget.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&widget));
-    QCOMPARE(countRectangles(widget.positionScene(QStringLiteral("left")), 1), 8);
-    widget.showAllButton()->click();
-    QVERIFY(
-        widget.grab().save(SessionTestSupport::screenshotPath(QStringLiteral("schemes_two_sessions.png"))));
+    m_widget->showAllButton()->click();
+    QVERIFY(m_widget->grab().save(
+        SessionTestSupport::screenshotPath(QStringLiteral("schemes_two_sessions.png"))));
 }
 
 QTEST_MAIN(tst_Schemes)
