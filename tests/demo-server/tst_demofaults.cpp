@@ -20,6 +20,11 @@ private slots:
     void notJson();
     void redirect();
     void targetsWithoutFields();
+    void failRateShare();
+    void rateShare();
+    void afterStore_data();
+    void afterStore();
+    void historyKeepsEveryVersion();
     void faultsOverHttp_data();
     void faultsOverHttp();
     void commandLineFaults_data();
@@ -31,6 +36,10 @@ private slots:
 
 private:
     HttpResult requestOf(const QString &group);
+    // A presigned PUT target for the document of `session`.
+    QString documentTarget();
+    // For each of n requests of the patients group, whether it failed.
+    QString failurePattern(int n, bool htmlCounts);
     std::unique_ptr<TestServer> server;
     std::unique_ptr<TestServer> withoutControls;
     TestClient client;
@@ -235,6 +244,132 @@ void tst_DemoFaults::targetsWithoutFields()
                 .contains(QStringLiteral("fields")));
 }
 
+QString tst_DemoFaults::documentTarget()
+{
+    return requestOf(QStringLiteral("assign"))
+        .object()
+        .value(QStringLiteral("json"))
+        .toObject()
+        .value(QStringLiteral("url"))
+        .toString();
+}
+
+QString tst_DemoFaults::failurePattern(int n, bool htmlCounts)
+{
+    QString pattern;
+    for (int i = 0; i < n; ++i) {
+        const HttpResult r = requestOf(QStringLiteral("patients"));
+        const bool hit = htmlCounts ? r.header("Content-Type").startsWith("text/html") : r.status == 503;
+        pattern += hit ? QLatin1Char('x') : QLatin1Char('.');
+    }
+    return pattern;
+}
+
+// A share of the requests fails, drawn from the group's seeded generator:
+// the same seed draws the same requests, another seed others.
+void tst_DemoFaults::failRateShare()
+{
+    DemoFaults::Fault fault;
+    fault.failRate = 0.5;
+    fault.seed = 7;
+    server->server->setFault(QStringLiteral("patients"), fault);
+    const QString first = failurePattern(60, false);
+    const int failed = int(first.count(QLatin1Char('x')));
+    // 30 expected; 15 to 45 is beyond three standard deviations either way.
+    QVERIFY2(failed >= 15 && failed <= 45, qPrintable(first));
+    server->server->setFault(QStringLiteral("patients"), fault);
+    QCOMPARE(failurePattern(60, false), first);
+    fault.seed = 8;
+    server->server->setFault(QStringLiteral("patients"), fault);
+    QVERIFY(failurePattern(60, false) != first);
+    // The fault stays until cleared.
+    QVERIFY(!server->server->fault(QStringLiteral("patients")).isEmpty());
+}
+
+// rate: a share of the requests gets the flagged fault, the others are answered.
+void tst_DemoFaults::rateShare()
+{
+    DemoFaults::Fault fault;
+    fault.notJson = true;
+    fault.rate = 0.25;
+    fault.seed = 3;
+    server->server->setFault(QStringLiteral("patients"), fault);
+    const QString pattern = failurePattern(60, true);
+    const int hit = int(pattern.count(QLatin1Char('x')));
+    // 15 expected (sd 3.4).
+    QVERIFY2(hit >= 4 && hit <= 26, qPrintable(pattern));
+    QCOMPARE(failurePattern(5, false), QStringLiteral("....."));
+}
+
+void tst_DemoFaults::afterStore_data()
+{
+    QTest::addColumn<QString>("faultText");
+    QTest::addColumn<int>("status"); // 0: no answer
+    QTest::newRow("fails after storing") << "storage-put:fail=1,status=503,afterStore" << 503;
+    QTest::newRow("hangs after storing") << "storage-put:hang,afterStore" << 0;
+}
+
+// The lost acknowledgement: the document is stored although the client sees
+// a failure or no answer at all.
+void tst_DemoFaults::afterStore()
+{
+    QFETCH(QString, faultText);
+    QFETCH(int, status);
+    const QString object = QStringLiteral("sessions/11/%1/session.json").arg(session);
+    const int before = int(server->server->storedHistory(object).size());
+    const QString target = documentTarget();
+    QVERIFY(!target.isEmpty());
+    QString group, error;
+    DemoFaults::Fault fault;
+    QVERIFY(DemoFaults::parseFault(faultText, &group, &fault, &error));
+    server->server->setFault(group, fault);
+    const QByteArray document = QByteArrayLiteral("{\"lost\": \"") + QTest::currentDataTag() + "\"}";
+    client.timeoutMs = 700;
+    const HttpResult r = client.put(target, document);
+    client.timeoutMs = 20000;
+    QCOMPARE(r.status, status);
+    QCOMPARE(server->server->storedObject(object), document);
+    const QList<QByteArray> history = server->server->storedHistory(object);
+    QCOMPARE(int(history.size()), before + 1);
+    QCOMPARE(history.last(), document);
+}
+
+// Every accepted version in order, also when several arrive within one
+// millisecond, over the controls as well.
+void tst_DemoFaults::historyKeepsEveryVersion()
+{
+    const int otherSession = SampleData::instance().patient(11)->sessions.front();
+    const QString object = QStringLiteral("sessions/11/%1/session.json").arg(otherSession);
+    QCOMPARE(int(server->server->storedHistory(object).size()), 0);
+    const QString target =
+        client
+            .postJson(
+                server->url(
+                    QStringLiteral("/api/patients/11/sessions/%1/assign_external/").arg(otherSession)),
+                {{QStringLiteral("filename"), QString()}, {QStringLiteral("type"), QStringLiteral("L")}})
+            .object()
+            .value(QStringLiteral("json"))
+            .toObject()
+            .value(QStringLiteral("url"))
+            .toString();
+    const QList<QByteArray> versions = {"{\"v\": 1}", "{\"v\": 2}", "{\"v\": 2}", "{\"v\": 4}"};
+    for (const QByteArray &version : versions)
+        QCOMPARE(client.put(target, version).status, 200);
+    // A refused upload is no version.
+    QCOMPARE(client.put(target, "not json").status, 400);
+    QCOMPARE(server->server->storedHistory(object), versions);
+
+    TestClient control;
+    const HttpResult r = control.get(server->url(QStringLiteral("/control/history/") + object), false);
+    QCOMPARE(r.status, 200);
+    const QJsonArray listed = r.object().value(QStringLiteral("versions")).toArray();
+    QCOMPARE(listed.size(), 4);
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(QByteArray::fromBase64(
+                     listed.at(i).toObject().value(QStringLiteral("base64")).toString().toLatin1()),
+                 versions.at(i));
+}
+
 void tst_DemoFaults::faultsOverHttp_data()
 {
     QTest::addColumn<QString>("path");
@@ -320,6 +455,20 @@ void tst_DemoFaults::commandLineFaults_data()
     QTest::newRow("flags") << "reports:noFields,notJson" << true << "reports"
                            << f(0, 0, 503, false, false, true, true);
     QTest::newRow("hang") << "sessions:hang" << true << "sessions" << f(0, 0, 503, true, false, false, false);
+    {
+        DemoFaults::Fault x;
+        x.failRate = 0.3;
+        x.seed = 9;
+        x.afterStore = true;
+        QTest::newRow("failRate, seed, afterStore")
+            << "storage-put:failRate=0.3,seed=9,afterStore" << true << "storage-put" << x.toJson();
+        DemoFaults::Fault y;
+        y.noFields = true;
+        y.rate = 0.1;
+        QTest::newRow("rate") << "assign:noFields,rate=0.1" << true << "assign" << y.toJson();
+    }
+    QTest::newRow("share above 1") << "storage-put:failRate=1.5" << false << "" << QJsonObject();
+    QTest::newRow("negative rate") << "assign:hang,rate=-0.1" << false << "" << QJsonObject();
     QTest::newRow("unknown group") << "cache:latency=1" << false << "" << QJsonObject();
     QTest::newRow("not a number") << "patients:latency=soon" << false << "" << QJsonObject();
     QTest::newRow("unknown key") << "patients:explode" << false << "" << QJsonObject();
