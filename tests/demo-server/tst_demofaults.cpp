@@ -20,10 +20,8 @@ private slots:
     void notJson();
     void redirect();
     void targetsWithoutFields();
-    void failRateShare();
-    void rateShare();
-    void afterStore_data();
-    void afterStore();
+    void shares_data();
+    void shares();
     void historyKeepsEveryVersion();
     void faultsOverHttp_data();
     void faultsOverHttp();
@@ -36,10 +34,9 @@ private slots:
 
 private:
     HttpResult requestOf(const QString &group);
-    // A presigned PUT target for the document of `session`.
-    QString documentTarget();
-    // For each of n requests of the patients group, whether it failed.
-    QString failurePattern(int n, bool htmlCounts);
+    // Sets the fault, then for each of n requests of the patients group
+    // whether the fault hit it ('x') or not ('.').
+    QString failurePattern(const QString &faultText, int n);
     std::unique_ptr<TestServer> server;
     std::unique_ptr<TestServer> withoutControls;
     TestClient client;
@@ -244,130 +241,81 @@ void tst_DemoFaults::targetsWithoutFields()
                 .contains(QStringLiteral("fields")));
 }
 
-QString tst_DemoFaults::documentTarget()
+QString tst_DemoFaults::failurePattern(const QString &faultText, int n)
 {
-    return requestOf(QStringLiteral("assign"))
-        .object()
-        .value(QStringLiteral("json"))
-        .toObject()
-        .value(QStringLiteral("url"))
-        .toString();
-}
-
-QString tst_DemoFaults::failurePattern(int n, bool htmlCounts)
-{
+    QString group, error;
+    DemoFaults::Fault fault;
+    if (!DemoFaults::parseFault(faultText, &group, &fault, &error))
+        qFatal("%s", qPrintable(error));
+    server->server->setFault(group, fault);
     QString pattern;
     for (int i = 0; i < n; ++i) {
         const HttpResult r = requestOf(QStringLiteral("patients"));
-        const bool hit = htmlCounts ? r.header("Content-Type").startsWith("text/html") : r.status == 503;
-        pattern += hit ? QLatin1Char('x') : QLatin1Char('.');
+        pattern += r.status == 503 || r.header("Content-Type").startsWith("text/html") ? 'x' : '.';
     }
     return pattern;
 }
 
-// A share of the requests fails, drawn from the group's seeded generator:
-// the same seed draws the same requests, another seed others.
-void tst_DemoFaults::failRateShare()
-{
-    DemoFaults::Fault fault;
-    fault.failRate = 0.5;
-    fault.seed = 7;
-    server->server->setFault(QStringLiteral("patients"), fault);
-    const QString first = failurePattern(60, false);
-    const int failed = int(first.count(QLatin1Char('x')));
-    // 30 expected; 15 to 45 is beyond three standard deviations either way.
-    QVERIFY2(failed >= 15 && failed <= 45, qPrintable(first));
-    server->server->setFault(QStringLiteral("patients"), fault);
-    QCOMPARE(failurePattern(60, false), first);
-    fault.seed = 8;
-    server->server->setFault(QStringLiteral("patients"), fault);
-    QVERIFY(failurePattern(60, false) != first);
-    // The fault stays until cleared.
-    QVERIFY(!server->server->fault(QStringLiteral("patients")).isEmpty());
-}
-
-// rate: a share of the requests gets the flagged fault, the others are answered.
-void tst_DemoFaults::rateShare()
-{
-    DemoFaults::Fault fault;
-    fault.notJson = true;
-    fault.rate = 0.25;
-    fault.seed = 3;
-    server->server->setFault(QStringLiteral("patients"), fault);
-    const QString pattern = failurePattern(60, true);
-    const int hit = int(pattern.count(QLatin1Char('x')));
-    // 15 expected (sd 3.4).
-    QVERIFY2(hit >= 4 && hit <= 26, qPrintable(pattern));
-    QCOMPARE(failurePattern(5, false), QStringLiteral("....."));
-}
-
-void tst_DemoFaults::afterStore_data()
+void tst_DemoFaults::shares_data()
 {
     QTest::addColumn<QString>("faultText");
-    QTest::addColumn<int>("status"); // 0: no answer
-    QTest::newRow("fails after storing") << "storage-put:fail=1,status=503,afterStore" << 503;
-    QTest::newRow("hangs after storing") << "storage-put:hang,afterStore" << 0;
+    QTest::addColumn<QString>("otherSeed");
+    QTest::addColumn<int>("least"); // about three standard deviations around n x share
+    QTest::addColumn<int>("most");
+    QTest::newRow("failRate") << "patients:failRate=0.5,seed=7"
+                              << "patients:failRate=0.5,seed=8" << 15 << 45;
+    QTest::newRow("rate of notJson") << "patients:notJson,rate=0.25,seed=3"
+                                     << "patients:notJson,rate=0.25,seed=4" << 4 << 26;
 }
 
-// The lost acknowledgement: the document is stored although the client sees
-// a failure or no answer at all.
-void tst_DemoFaults::afterStore()
+// A share of the requests is hit, drawn from the group's seeded generator:
+// setting the same seed again draws the same requests, another seed others.
+void tst_DemoFaults::shares()
 {
     QFETCH(QString, faultText);
-    QFETCH(int, status);
-    const QString object = QStringLiteral("sessions/11/%1/session.json").arg(session);
-    const int before = int(server->server->storedHistory(object).size());
-    const QString target = documentTarget();
-    QVERIFY(!target.isEmpty());
-    QString group, error;
-    DemoFaults::Fault fault;
-    QVERIFY(DemoFaults::parseFault(faultText, &group, &fault, &error));
-    server->server->setFault(group, fault);
-    const QByteArray document = QByteArrayLiteral("{\"lost\": \"") + QTest::currentDataTag() + "\"}";
-    client.timeoutMs = 700;
-    const HttpResult r = client.put(target, document);
-    client.timeoutMs = 20000;
-    QCOMPARE(r.status, status);
-    QCOMPARE(server->server->storedObject(object), document);
-    const QList<QByteArray> history = server->server->storedHistory(object);
-    QCOMPARE(int(history.size()), before + 1);
-    QCOMPARE(history.last(), document);
+    QFETCH(QString, otherSeed);
+    QFETCH(int, least);
+    QFETCH(int, most);
+    const QString first = failurePattern(faultText, 60);
+    const qsizetype hit = first.count(QLatin1Char('x'));
+    QVERIFY2(hit >= least && hit <= most, qPrintable(first));
+    QCOMPARE(failurePattern(faultText, 60), first);
+    QVERIFY(failurePattern(otherSeed, 60) != first);
 }
 
-// Every accepted version in order, also when several arrive within one
-// millisecond, over the controls as well.
+// Every accepted version in order, several within one millisecond too, over
+// the controls as well; a refused upload is none. With afterStore the
+// document is stored although its acknowledgement is a failure.
 void tst_DemoFaults::historyKeepsEveryVersion()
 {
-    const int otherSession = SampleData::instance().patient(11)->sessions.front();
-    const QString object = QStringLiteral("sessions/11/%1/session.json").arg(otherSession);
-    QCOMPARE(int(server->server->storedHistory(object).size()), 0);
+    const int other = SampleData::instance().patient(11)->sessions.front();
+    const QString object = QStringLiteral("sessions/11/%1/session.json").arg(other);
     const QString target =
         client
-            .postJson(
-                server->url(
-                    QStringLiteral("/api/patients/11/sessions/%1/assign_external/").arg(otherSession)),
-                {{QStringLiteral("filename"), QString()}, {QStringLiteral("type"), QStringLiteral("L")}})
+            .postJson(server->url(QStringLiteral("/api/patients/11/sessions/%1/assign_external/").arg(other)),
+                      {{"filename", QString()}, {"type", "L"}})
             .object()
-            .value(QStringLiteral("json"))
+            .value("json")
             .toObject()
-            .value(QStringLiteral("url"))
+            .value("url")
             .toString();
-    const QList<QByteArray> versions = {"{\"v\": 1}", "{\"v\": 2}", "{\"v\": 2}", "{\"v\": 4}"};
-    for (const QByteArray &version : versions)
+    const QList<QByteArray> versions = {"{\"v\": 1}", "{\"v\": 2}", "{\"v\": 2}", "{\"v\": 4}", "{\"v\": 5}"};
+    for (const QByteArray &version : versions.mid(0, 4))
         QCOMPARE(client.put(target, version).status, 200);
-    // A refused upload is no version.
     QCOMPARE(client.put(target, "not json").status, 400);
+    DemoFaults::Fault lostAcknowledgement;
+    lostAcknowledgement.failNext = 1;
+    lostAcknowledgement.afterStore = true;
+    server->server->setFault(QStringLiteral("storage-put"), lostAcknowledgement);
+    QCOMPARE(client.put(target, versions.last()).status, 503);
+    QCOMPARE(server->server->storedObject(object), versions.last());
     QCOMPARE(server->server->storedHistory(object), versions);
 
-    TestClient control;
-    const HttpResult r = control.get(server->url(QStringLiteral("/control/history/") + object), false);
-    QCOMPARE(r.status, 200);
-    const QJsonArray listed = r.object().value(QStringLiteral("versions")).toArray();
-    QCOMPARE(listed.size(), 4);
-    for (int i = 0; i < 4; ++i)
-        QCOMPARE(QByteArray::fromBase64(
-                     listed.at(i).toObject().value(QStringLiteral("base64")).toString().toLatin1()),
-                 versions.at(i));
+    const HttpResult r = TestClient().get(server->url(QStringLiteral("/control/history/") + object), false);
+    QList<QByteArray> listed;
+    for (const QJsonValue &v : r.object().value("versions").toArray())
+        listed << QByteArray::fromBase64(v.toObject().value("base64").toString().toLatin1());
+    QCOMPARE(listed, versions);
 }
 
 void tst_DemoFaults::faultsOverHttp_data()
