@@ -819,11 +819,12 @@ void ServerVisualizer::queueUpload(UploadJob job)
     job.jsonTarget = QJsonObject();
     job.imageDone = false;
     uploadQueue.push_back(std::move(job));
-    emit uploadQueueChanged(uploadQueueSize());
     // Only the first job starts here; the others start when the one before
-    // them is stored.
-    if (uploadQueue.size() == 1)
+    // them is stored. Decided before any signal goes out, so that a slot
+    // queueing another job meanwhile cannot leave this one unstarted.
+    if (uploadQueue.size() == 1 && !uploadInFlight)
         assignExternal();
+    emit uploadQueueChanged(uploadQueueSize());
 }
 
 void ServerVisualizer::dropUploads()
@@ -1024,8 +1025,10 @@ void ServerVisualizer::replyUploadPut(QNetworkReply *reply)
     m_uploadFailures = 0;
     emit allDoneProgressBar();
     emit uploadQueueChanged(uploadQueueSize());
+    // A slot of those signals may have queued (and so started) a job.
     if (!uploadQueue.empty()) {
-        assignExternal();
+        if (!uploadInFlight)
+            assignExternal();
     } else if (m_unsavedNoticeShown) {
         m_unsavedNoticeShown = false;
         emit uploadNotice(tr("All changes saved"));
