@@ -29,6 +29,7 @@ void DemoControl::handle(const ExchangePtr &exchange, const QStringList &c)
                                     QStringLiteral("POST /control/phone/join|advance|fail|finish"),
                                     QStringLiteral("GET /control/uploads"),
                                     QStringLiteral("GET /control/objects/OBJECT"),
+                                    QStringLiteral("GET /control/history/OBJECT"),
                                     QStringLiteral("GET /control/outbox/USER"),
                                     QStringLiteral("GET /control/totp/USER")}},
                         {QStringLiteral("faultGroups"), QJsonArray::fromStringList(DemoFaults::groups())}});
@@ -101,6 +102,14 @@ void DemoControl::handle(const ExchangePtr &exchange, const QStringList &c)
             exchange->replyError(404, QStringLiteral("not_found"), QStringLiteral("No such object."));
         else
             exchange->replyBytes(200, bytes, DemoLinks::contentTypeOf(object));
+    } else if (path.startsWith(QLatin1String("/history/")) && method == QLatin1String("GET")) {
+        const QString object = path.mid(9);
+        QJsonArray versions;
+        for (const QByteArray &bytes : m_server.storedHistory(object))
+            versions.append(QJsonObject{{QStringLiteral("size"), bytes.size()},
+                                        {QStringLiteral("base64"), QString::fromLatin1(bytes.toBase64())}});
+        exchange->replyJson(
+            200, QJsonObject{{QStringLiteral("object"), object}, {QStringLiteral("versions"), versions}});
     } else if (path.startsWith(QLatin1String("/outbox/")) && method == QLatin1String("GET")) {
         const QString code = m_server.lastMailedCode(path.mid(8));
         if (code.isEmpty())

@@ -5,17 +5,25 @@
 
 bool DemoFaults::Fault::isEmpty() const
 {
-    return latencyMs == 0 && failNext == 0 && !hang && !truncate && !notJson && !noFields && !challenge &&
-           !redirect;
+    return latencyMs == 0 && failNext == 0 && failRate == 0 && rate == 1 && seed == 1 && !afterStore &&
+           !hang && !truncate && !notJson && !noFields && !challenge && !redirect;
 }
 
 QJsonObject DemoFaults::Fault::toJson() const
 {
-    return {{QStringLiteral("latencyMs"), latencyMs},   {QStringLiteral("failNext"), failNext},
-            {QStringLiteral("failStatus"), failStatus}, {QStringLiteral("hang"), hang},
-            {QStringLiteral("truncate"), truncate},     {QStringLiteral("notJson"), notJson},
-            {QStringLiteral("noFields"), noFields},     {QStringLiteral("challenge"), challenge},
-            {QStringLiteral("redirect"), redirect}};
+    return {{QStringLiteral("latencyMs"), latencyMs},
+            {QStringLiteral("failNext"), failNext},
+            {QStringLiteral("failStatus"), failStatus},
+            {QStringLiteral("hang"), hang},
+            {QStringLiteral("truncate"), truncate},
+            {QStringLiteral("notJson"), notJson},
+            {QStringLiteral("noFields"), noFields},
+            {QStringLiteral("challenge"), challenge},
+            {QStringLiteral("redirect"), redirect},
+            {QStringLiteral("failRate"), failRate},
+            {QStringLiteral("rate"), rate},
+            {QStringLiteral("seed"), qint64(seed)},
+            {QStringLiteral("afterStore"), afterStore}};
 }
 
 bool DemoFaults::Fault::apply(const QJsonObject &json, QString *error)
@@ -37,19 +45,34 @@ bool DemoFaults::Fault::apply(const QJsonObject &json, QString *error)
                 next.failNext = v.toInt();
             else
                 next.failStatus = v.toInt();
+        } else if (key == QLatin1String("failRate") || key == QLatin1String("rate")) {
+            if (!v.isDouble() || !(v.toDouble() >= 0 && v.toDouble() <= 1)) {
+                *error = QStringLiteral("%1 must be a number from 0 to 1").arg(key);
+                return false;
+            }
+            (key == QLatin1String("rate") ? next.rate : next.failRate) = v.toDouble();
+        } else if (key == QLatin1String("seed")) {
+            if (!v.isDouble() || v.toDouble() < 0 || v.toDouble() > 4294967295.0 ||
+                v.toDouble() != double(qint64(v.toDouble()))) {
+                *error = QStringLiteral("seed must be a whole number from 0 to 4294967295");
+                return false;
+            }
+            next.seed = quint32(qint64(v.toDouble()));
         } else if (key == QLatin1String("hang") || key == QLatin1String("truncate") ||
                    key == QLatin1String("notJson") || key == QLatin1String("noFields") ||
-                   key == QLatin1String("challenge") || key == QLatin1String("redirect")) {
+                   key == QLatin1String("challenge") || key == QLatin1String("redirect") ||
+                   key == QLatin1String("afterStore")) {
             if (!v.isBool()) {
                 *error = QStringLiteral("%1 must be true or false").arg(key);
                 return false;
             }
-            bool &flag = key == QLatin1String("hang")       ? next.hang
-                         : key == QLatin1String("truncate") ? next.truncate
-                         : key == QLatin1String("notJson")  ? next.notJson
-                         : key == QLatin1String("noFields") ? next.noFields
-                         : key == QLatin1String("redirect") ? next.redirect
-                                                            : next.challenge;
+            bool &flag = key == QLatin1String("hang")         ? next.hang
+                         : key == QLatin1String("truncate")   ? next.truncate
+                         : key == QLatin1String("notJson")    ? next.notJson
+                         : key == QLatin1String("noFields")   ? next.noFields
+                         : key == QLatin1String("redirect")   ? next.redirect
+                         : key == QLatin1String("afterStore") ? next.afterStore
+                                                              : next.challenge;
             flag = v.toBool();
         } else {
             *error = QStringLiteral("unknown fault setting %1").arg(key);
@@ -103,9 +126,14 @@ bool DemoFaults::parseFault(const QString &faultText, QString *group, Fault *fau
             json.insert(QStringLiteral("failNext"), value.isEmpty() ? 1 : value.toInt(&ok));
         else if (key == QLatin1String("status"))
             json.insert(QStringLiteral("failStatus"), value.toInt(&ok));
+        else if (key == QLatin1String("failRate") || key == QLatin1String("rate"))
+            json.insert(key, value.toDouble(&ok));
+        else if (key == QLatin1String("seed"))
+            json.insert(key, double(value.toUInt(&ok)));
         else if (key == QLatin1String("hang") || key == QLatin1String("truncate") ||
                  key == QLatin1String("notJson") || key == QLatin1String("noFields") ||
-                 key == QLatin1String("challenge") || key == QLatin1String("redirect"))
+                 key == QLatin1String("challenge") || key == QLatin1String("redirect") ||
+                 key == QLatin1String("afterStore"))
             json.insert(key,
                         value.isEmpty() || value == QLatin1String("true") || value == QLatin1String("1"));
         else {
@@ -122,18 +150,24 @@ bool DemoFaults::parseFault(const QString &faultText, QString *group, Fault *fau
 
 void DemoFaults::set(const QString &group, const Fault &fault)
 {
-    if (fault.isEmpty())
+    if (fault.isEmpty()) {
         faults.remove(group);
-    else
+        generators.remove(group);
+    } else {
         faults.insert(group, fault);
+        generators.insert(group, QRandomGenerator(fault.seed));
+    }
 }
 
 void DemoFaults::clear(const QString &group)
 {
-    if (group.isEmpty())
+    if (group.isEmpty()) {
         faults.clear();
-    else
+        generators.clear();
+    } else {
         faults.remove(group);
+        generators.remove(group);
+    }
 }
 
 DemoFaults::Fault DemoFaults::get(const QString &group) const
@@ -147,12 +181,21 @@ DemoFaults::Fault DemoFaults::take(const QString &group)
     if (it == faults.end())
         return {};
     Fault now = *it;
+    QRandomGenerator &random = generators[group];
+    bool fails = false;
     if (it->failNext > 0) {
+        fails = true;
         --it->failNext;
-        if (it->isEmpty())
-            faults.erase(it);
-    } else {
-        now.failNext = 0;
+    } else if (it->failRate > 0) {
+        fails = random.generateDouble() < it->failRate;
+    }
+    now.failNext = fails ? 1 : 0;
+    const bool rated = now.hang || now.truncate || now.notJson || now.noFields;
+    if (rated && now.rate < 1 && !(random.generateDouble() < now.rate))
+        now.hang = now.truncate = now.notJson = now.noFields = false;
+    if (it->isEmpty()) {
+        faults.erase(it);
+        generators.remove(group);
     }
     return now;
 }

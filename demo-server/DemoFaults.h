@@ -2,6 +2,7 @@
 
 #include <QJsonObject>
 #include <QMap>
+#include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
 
@@ -15,6 +16,12 @@ public:
         int latencyMs = 0; // added before the answer
         int failNext = 0;  // the next N requests answer failStatus
         int failStatus = 503;
+        double failRate = 0; // after those, this share of the requests answers failStatus
+        double rate = 1;     // the share of the requests that hang, truncate, notJson, noFields hit
+        quint32 seed = 1;    // the group's generator for failRate and rate starts from it
+        // The failure (failNext, failRate) or hang comes after the request was
+        // carried out: a storage PUT is stored and its acknowledgement lost.
+        bool afterStore = false;
         bool hang = false;     // never answer
         bool truncate = false; // announce the whole body, send half, close
         bool notJson = false;  // a body that is not JSON in place of the JSON one
@@ -42,10 +49,15 @@ public:
     void set(const QString &group, const Fault &fault);
     void clear(const QString &group = {});
     Fault get(const QString &group) const;
-    // The fault that applies to one request of the group; counts down failNext.
+    // The fault that applies to one request of the group: counts down
+    // failNext, draws failRate and rate from the group's generator, and
+    // leaves failNext at 1 exactly when this request fails.
     Fault take(const QString &group);
     QJsonObject toJson() const;
 
 private:
     QMap<QString, Fault> faults;
+    // One generator per group, restarted from the fault's seed when it is set,
+    // so that a run with the same settings draws the same requests.
+    QMap<QString, QRandomGenerator> generators;
 };

@@ -107,7 +107,6 @@ void DemoObjects::put(const ExchangePtr &exchange, const QStringList &c)
                                  QStringLiteral("A session document must be a JSON object."));
             return;
         }
-        m_storage.keepHistory(object);
     } else if (purpose == QLatin1String("dermatoscopic") || purpose == QLatin1String("clinical")) {
         if (!isJpeg(bytes)) {
             exchange->replyError(400, QStringLiteral("invalid_image"),
@@ -121,8 +120,9 @@ void DemoObjects::put(const ExchangePtr &exchange, const QStringList &c)
             return;
         }
     }
+    m_storage.keepHistory(object);
     QString writeError;
-    if (!m_storage.write(object, bytes, &writeError)) {
+    if (!m_storage.write(object, bytes, &writeError) || !m_storage.addVersion(object, bytes)) {
         exchange->replyError(500, QStringLiteral("storage_error"),
                              QStringLiteral("The upload could not be stored."));
         return;

@@ -530,13 +530,16 @@ void DemoServer::Private::handle(const ExchangePtr &exchange)
     const DemoFaults::Fault fault = route.group.isEmpty() ? DemoFaults::Fault() : faults.take(route.group);
     exchange->fault = fault;
     if (fault.hang) {
+        // Held until its client gives up; after the request was carried out
+        // when afterStore asks for it (the exchange then writes no answer).
         hung.push_back(exchange);
         if (options.logRequests) {
-            std::fprintf(stdout, "%s %s hangs (injected)\n", qPrintable(exchange->method),
-                         qPrintable(exchange->path));
+            std::fprintf(stdout, "%s %s hangs%s (injected)\n", qPrintable(exchange->method),
+                         qPrintable(exchange->path), fault.afterStore ? " after carrying it out" : "");
             std::fflush(stdout);
         }
-        return;
+        if (!fault.afterStore)
+            return;
     }
     auto go = [this, exchange, route, captures] {
         if (!exchange->clientConnected()) {
@@ -550,7 +553,7 @@ void DemoServer::Private::handle(const ExchangePtr &exchange)
                 {{QByteArrayLiteral("Location"), (base() + QStringLiteral("/moved")).toLatin1()}});
             return;
         }
-        if (exchange->fault.failNext > 0) {
+        if (exchange->fault.failNext > 0 && !exchange->fault.afterStore) {
             std::vector<std::pair<QByteArray, QByteArray>> headers;
             if (exchange->fault.challenge)
                 headers.emplace_back(QByteArrayLiteral("WWW-Authenticate"),
@@ -829,6 +832,11 @@ QList<DemoServer::Upload> DemoServer::uploads() const
 QByteArray DemoServer::storedObject(const QString &object) const
 {
     return d->storage ? d->storage->read(object) : QByteArray();
+}
+
+QList<QByteArray> DemoServer::storedHistory(const QString &object) const
+{
+    return d->storage ? d->storage->history(object) : QList<QByteArray>();
 }
 
 QString DemoServer::presignedUrl(const QString &method, const QString &object, qint64 expiresAt) const

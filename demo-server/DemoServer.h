@@ -96,6 +96,9 @@ public:
     QJsonObject phoneState(const QString &syncId = {}) const;
     QList<Upload> uploads() const;
     QByteArray storedObject(const QString &object) const;
+    // Every version of an object that a storage PUT stored, oldest first
+    // (repeats included: a lost acknowledgement may store one twice).
+    QList<QByteArray> storedHistory(const QString &object) const;
     // A storage URL as the API hands them out (tests of tampering and expiry);
     // expiresAt is Unix time, 0 for now plus the configured lifetime.
     QString presignedUrl(const QString &method, const QString &object, qint64 expiresAt = 0) const;

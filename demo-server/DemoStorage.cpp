@@ -123,16 +123,68 @@ bool DemoStorage::remove(const QString &object)
     return isValidObject(object) && QFile::remove(filePath(object));
 }
 
+namespace {
+
+// Versions are numbered, not time-stamped: two uploads within one
+// millisecond must not share a name, and the order must be readable back.
+const QRegularExpression &versionName()
+{
+    static const QRegularExpression pattern(QStringLiteral("^([0-9]{6})-(.+)$"));
+    return pattern;
+}
+
+} // namespace
+
+QStringList DemoStorage::versionFiles(const QString &object) const
+{
+    if (!isValidObject(object))
+        return {};
+    const QFileInfo info(filePath(object));
+    QStringList names;
+    const QStringList entries =
+        QDir(info.absolutePath() + QStringLiteral("/history")).entryList(QDir::Files, QDir::Name);
+    for (const QString &entry : entries) {
+        const QRegularExpressionMatch m = versionName().match(entry);
+        if (m.hasMatch() && m.captured(2) == info.fileName())
+            names << info.absolutePath() + QStringLiteral("/history/") + entry;
+    }
+    return names;
+}
+
 void DemoStorage::keepHistory(const QString &object)
 {
-    if (!exists(object))
+    if (!exists(object) || !versionFiles(object).isEmpty())
         return;
     const QFileInfo info(filePath(object));
-    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddTHHmmsszzz"));
-    const QString target =
-        info.absolutePath() + QStringLiteral("/history/") + stamp + QLatin1Char('-') + info.fileName();
+    const QString target = info.absolutePath() + QStringLiteral("/history/original-") + info.fileName();
+    if (QFileInfo::exists(target))
+        return;
     QDir().mkpath(QFileInfo(target).absolutePath());
     QFile::copy(info.absoluteFilePath(), target);
+}
+
+bool DemoStorage::addVersion(const QString &object, const QByteArray &bytes)
+{
+    if (!isValidObject(object))
+        return false;
+    const QFileInfo info(filePath(object));
+    const QString target =
+        info.absolutePath() + QStringLiteral("/history/") +
+        QString::number(versionFiles(object).size() + 1).rightJustified(6, QLatin1Char('0')) +
+        QLatin1Char('-') + info.fileName();
+    QDir().mkpath(QFileInfo(target).absolutePath());
+    QSaveFile file(target);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+QList<QByteArray> DemoStorage::history(const QString &object) const
+{
+    QList<QByteArray> versions;
+    for (const QString &path : versionFiles(object)) {
+        QFile file(path);
+        versions << (file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+    }
+    return versions;
 }
 
 DemoStorage::Recipe DemoStorage::recipe(const QString &object)

@@ -4,8 +4,10 @@
 
 #include <QByteArray>
 #include <QFuture>
+#include <QList>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QThreadPool>
 
 #include <functional>
@@ -49,9 +51,14 @@ public:
     QByteArray read(const QString &object) const;
     bool write(const QString &object, const QByteArray &bytes, QString *error = nullptr);
     bool remove(const QString &object);
-    // Keeps the current content of an object in a history folder before it is
-    // replaced, so that no uploaded version is lost.
+    // History, in the object's folder under "history/": before the first
+    // accepted upload replaces an object, its content is kept as
+    // "original-<name>"; every accepted upload is kept as "000001-<name>",
+    // "000002-<name>", ... in the order accepted.
     void keepHistory(const QString &object);
+    bool addVersion(const QString &object, const QByteArray &bytes);
+    // Every accepted version of an object, oldest first (the original not included).
+    QList<QByteArray> history(const QString &object) const;
 
     // The bytes of an object, read on a worker thread, or made first when it is
     // a sample image not made yet; an empty result when there is no such
@@ -85,6 +92,8 @@ public:
     static QStringList sampleImageObjects(bool withLargeExamination = false);
 
 private:
+    QStringList versionFiles(const QString &object) const;
+
     QString rootDir;
     bool small = false;
     bool large = false;

@@ -127,6 +127,22 @@ void HttpExchange::write(int status, QByteArray bytes, QByteArray contentType,
         abandon(QStringLiteral("client gone"));
         return;
     }
+    if (fault.afterStore && fault.hang)
+        return; // carried out, never acknowledged: the server holds it until the client gives up
+    std::vector<std::pair<QByteArray, QByteArray>> failureHeaders;
+    if (fault.afterStore && fault.failNext > 0) {
+        // Carried out, then answered as failed: the acknowledgement is lost.
+        bytes = QJsonDocument(errorBody(fault.failStatus, QStringLiteral("injected_fault"),
+                                        QStringLiteral("This failure was injected for a test.")))
+                    .toJson(QJsonDocument::Compact);
+        status = fault.failStatus;
+        contentType = QByteArrayLiteral("application/json");
+        isJson = true;
+        if (fault.challenge)
+            failureHeaders.emplace_back(QByteArrayLiteral("WWW-Authenticate"),
+                                        QByteArrayLiteral("Basic realm=\"demo\""));
+    }
+    const auto &answerHeaders = failureHeaders.empty() ? headers : failureHeaders;
     if (fault.notJson && isJson) {
         bytes = QByteArrayLiteral("<html><body><h1>Bad gateway</h1>upstream sent nonsense</body></html>");
         contentType = QByteArrayLiteral("text/html");
@@ -142,7 +158,7 @@ void HttpExchange::write(int status, QByteArray bytes, QByteArray contentType,
     responder->writeHeader(QByteArrayLiteral("Content-Type"), contentType);
     responder->writeHeader(QByteArrayLiteral("Content-Length"), QByteArray::number(announced));
     responder->writeHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store"));
-    for (const auto &h : headers)
+    for (const auto &h : answerHeaders)
         responder->writeHeader(h.first, h.second);
     if (fault.truncate) {
         // The whole length is announced, half of it is sent, and the

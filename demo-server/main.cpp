@@ -121,8 +121,9 @@ int main(int argc, char **argv)
                                          QStringLiteral("S"), QStringLiteral("3600"));
     const QCommandLineOption faultOption(
         QStringLiteral("fault"),
-        QStringLiteral("Inject a fault, GROUP:key=value,... (repeatable); keys latency, fail, status, "
-                       "hang, truncate, notJson, noFields, challenge."),
+        QStringLiteral(
+            "Inject a fault, GROUP:key=value,... (repeatable); keys latency, fail, status, "
+            "hang, truncate, notJson, noFields, challenge, redirect, failRate, rate, seed, afterStore."),
         QStringLiteral("FAULT"));
     const QCommandLineOption pregenerate(QStringLiteral("pregenerate"),
                                          QStringLiteral("Make every picture before serving."));

@@ -5,12 +5,17 @@
 #include "widgets/Trace.h"
 
 #include <QAuthenticator>
+#include <QBuffer>
+#include <QFuture>
 #include <QJsonArray>
 #include <QJsonValue>
 #include <QMetaEnum>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSslSocket>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
 
 namespace {
 
@@ -119,6 +124,12 @@ ServerVisualizer::ServerVisualizer(QString baseUrl, QObject *parent)
     permissionsRetryTimer.setSingleShot(true);
     permissionsRetryTimer.setInterval(kPermissionsRetryMilliseconds);
     connect(&permissionsRetryTimer, &QTimer::timeout, this, &ServerVisualizer::sendPermissionsRequest);
+
+    m_uploadRetryTimer.setSingleShot(true);
+    connect(&m_uploadRetryTimer, &QTimer::timeout, this, [this] {
+        if (!uploadQueue.empty() && !uploadInFlight)
+            assignExternal();
+    });
 }
 
 ServerVisualizer::~ServerVisualizer()
@@ -320,15 +331,25 @@ void ServerVisualizer::putRequest(QNetworkRequest request, QByteArray body, QStr
 
 void ServerVisualizer::putFile(QUrl url, QByteArray data, QString id, QString operation)
 {
+    sendPut(url, data, id, operation);
+}
+
+QNetworkReply *ServerVisualizer::sendPut(const QUrl &url, const QByteArray &data, const QString &id,
+                                         const QString &operation)
+{
     trace(QStringLiteral("ServerVisualizer::putFile"));
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/octet-stream"));
-    send("PUT", request, data, kS3, operation, {{QStringLiteral("id"), id}},
-         AbortStorageUpload | TraceErrors);
+    // abortPostS3() belongs to the upload queue: a report upload never listens to it.
+    const int connections =
+        operation == QLatin1String("post") ? AbortStorageUpload | TraceErrors : TraceErrors;
+    return send("PUT", request, data, kS3, operation, {{QStringLiteral("id"), id}}, connections);
 }
 
 void ServerVisualizer::clearSession()
 {
+    // Jobs of this login must not run under the next one (another user's token).
+    dropUploads();
     manager->clearAccessCache();
     sessionToken.clear();
     // A logged-out user must not be logged out again by a timer of the old login.
@@ -346,6 +367,8 @@ const ServerVisualizer::DispatchTable &ServerVisualizer::dispatchTable()
         {{kEc2, QStringLiteral("registerPatient")}, &ServerVisualizer::replyRegisterPatient},
         {{kEc2, QStringLiteral("getSessionsJsons")}, &ServerVisualizer::replySessionList},
         {{kEc2, QStringLiteral("downloadSession")}, &ServerVisualizer::replyDownloadSession},
+        {{kEc2, QStringLiteral("assignExternalDermato")}, &ServerVisualizer::replyAssignExternal},
+        {{kS3, QStringLiteral("post")}, &ServerVisualizer::replyUploadPut},
         {{kEc2, QStringLiteral("retakeManual")}, &ServerVisualizer::replyRetakeManual},
         {{kEc2, QStringLiteral("getReportTemplate")}, &ServerVisualizer::replyReportTemplateList},
         {{kEc2, QStringLiteral("login")}, &ServerVisualizer::replyLogin},
@@ -403,8 +426,18 @@ void ServerVisualizer::handleFailure(QNetworkReply *reply)
     if (server == kEc2 && operation == QLatin1String("registerPatient")) {
         // Never silent: an empty or long body (an error page) gives a plain message.
         emit registeredPatientIncorrectly(ServerReplies::registrationRefusal(status, body, reply->error()));
+    } else if (server == kEc2 && operation == QLatin1String("assignExternalDermato")) {
+        if (isCurrentUpload(reply))
+            uploadAttemptFailed(QStringLiteral("announcing the upload failed"), false);
+        else
+            trace(QStringLiteral("Upload: a failure of an earlier attempt is ignored"));
     } else if (server == kS3 && operation == QLatin1String("post")) {
-        emit abortPostS3();
+        if (isCurrentUpload(reply))
+            uploadAttemptFailed(QStringLiteral("a storage upload failed"), true);
+        else if (reply->property("uploadJob").isValid())
+            trace(QStringLiteral("Upload: a failure of an earlier attempt is ignored"));
+        else
+            emit abortPostS3();
     } else if (server == kEc2 && operation == QLatin1String("checkPermissions")) {
         permissionsRetryTimer.stop();
         permissionsRetries = 0;
@@ -766,4 +799,265 @@ void ServerVisualizer::replyReportTemplate(QNetworkReply *reply)
 void ServerVisualizer::replyReportUploaded(QNetworkReply *)
 {
     emit reportUploaded();
+}
+
+// --- session upload ----------------------------------------------------------------------
+
+void ServerVisualizer::setRetryDelays(int firstMilliseconds, int maxMilliseconds)
+{
+    m_retryFirstMs = std::max(1, firstMilliseconds);
+    m_retryMaxMs = std::max(m_retryFirstMs, maxMilliseconds);
+}
+
+void ServerVisualizer::queueUpload(UploadJob job)
+{
+    if (sessionToken.isEmpty()) {
+        trace(QStringLiteral("Upload: not logged in, the job is not queued"));
+        return;
+    }
+    job.serial = ++m_lastUploadSerial;
+    job.jsonTarget = QJsonObject();
+    job.imageDone = false;
+    uploadQueue.push_back(std::move(job));
+    // Only the first job starts here; the others start when the one before
+    // them is stored. Decided before any signal goes out, so that a slot
+    // queueing another job meanwhile cannot leave this one unstarted.
+    if (uploadQueue.size() == 1 && !uploadInFlight)
+        assignExternal();
+    emit uploadQueueChanged(uploadQueueSize());
+}
+
+void ServerVisualizer::dropUploads()
+{
+    m_uploadRetryTimer.stop();
+    const bool hadJobs = !uploadQueue.empty();
+    {
+        std::lock_guard<std::mutex> lock(uploadMutex);
+        uploadQueue.clear();
+    }
+    // Whatever is still on its way belongs to no job any more.
+    ++m_uploadAttempt;
+    uploadInFlight = false;
+    m_uploadFailures = 0;
+    m_unsavedNoticeShown = false;
+    progressCounter = 0;
+    std::vector<QPointer<QNetworkReply>> replies;
+    replies.swap(m_uploadReplies);
+    for (const QPointer<QNetworkReply> &reply : replies)
+        if (reply && reply->isRunning())
+            reply->abort();
+    if (hadJobs) {
+        trace(QStringLiteral("Upload: queued jobs dropped"));
+        emit uploadQueueChanged(0);
+    }
+}
+
+void ServerVisualizer::tagUpload(QNetworkReply *reply)
+{
+    reply->setProperty("uploadJob", uploadQueue.front().serial);
+    reply->setProperty("uploadAttempt", m_uploadAttempt);
+    m_uploadReplies.erase(std::remove_if(m_uploadReplies.begin(), m_uploadReplies.end(),
+                                         [](const QPointer<QNetworkReply> &r) { return r.isNull(); }),
+                          m_uploadReplies.end());
+    m_uploadReplies.emplace_back(reply);
+}
+
+bool ServerVisualizer::isCurrentUpload(quint64 serial, int attempt) const
+{
+    return uploadInFlight && !uploadQueue.empty() && uploadQueue.front().serial == serial &&
+           attempt == m_uploadAttempt;
+}
+
+bool ServerVisualizer::isCurrentUpload(const QNetworkReply *reply) const
+{
+    const QVariant serial = reply->property("uploadJob");
+    return serial.isValid() &&
+           isCurrentUpload(serial.toULongLong(), reply->property("uploadAttempt").toInt());
+}
+
+void ServerVisualizer::assignExternal()
+{
+    if (uploadQueue.empty())
+        return;
+    m_uploadRetryTimer.stop();
+    ++m_uploadAttempt;
+    uploadInFlight = true;
+    UploadJob &job = uploadQueue.front();
+    job.jsonTarget = QJsonObject();
+    {
+        std::lock_guard<std::mutex> lock(uploadMutex);
+        job.imageDone = false;
+    }
+    const QString path = QStringLiteral("/api/patients/") + QString::number(job.patientId) +
+                         QStringLiteral("/sessions/") + QString::number(job.sessionId) +
+                         QStringLiteral("/assign_external/");
+    const QJsonObject body{{QStringLiteral("filename"), job.fileName},
+                           {QStringLiteral("type"), QString(QLatin1Char(job.type))}};
+    // No cancelDownload(): leaving a view must not stop a save.
+    QNetworkReply *reply = send("POST", jsonRequest(path, true), jsonBody(body), kEc2,
+                                QStringLiteral("assignExternalDermato"), {}, TraceErrors);
+    tagUpload(reply);
+    progressCounter = 0;
+    emit setMaximumProgressBar(job.steps());
+}
+
+void ServerVisualizer::replyAssignExternal(QNetworkReply *reply)
+{
+    if (!isCurrentUpload(reply)) {
+        trace(QStringLiteral("Upload: an answer of an earlier attempt is ignored"));
+        return;
+    }
+    ++progressCounter;
+    emit setValueProgressBar(progressCounter);
+
+    // Anything short of a usable document target is a failed attempt, never
+    // a job left waiting for ever with every later save behind it.
+    const QJsonDocument document = parse(reply->readAll());
+    if (!document.isObject()) {
+        uploadAttemptFailed(QStringLiteral("the upload answer is not a JSON object"), false);
+        return;
+    }
+    const QJsonObject answer = document.object();
+    const QJsonValue json = answer.value(QStringLiteral("json"));
+    if (!json.isObject() || !json.toObject().contains(QStringLiteral("fields"))) {
+        uploadAttemptFailed(QStringLiteral("the upload answer has no usable document target"), false);
+        return;
+    }
+    UploadJob &job = uploadQueue.front();
+    job.jsonTarget = json.toObject();
+    if (!answer.contains(QStringLiteral("file"))) {
+        std::lock_guard<std::mutex> lock(uploadMutex);
+        job.imageDone = true;
+    } else {
+        const QJsonObject file = answer.value(QStringLiteral("file")).toObject();
+        if (!file.contains(QStringLiteral("fields"))) {
+            uploadAttemptFailed(QStringLiteral("the upload answer has no usable image target"), false);
+            return;
+        }
+        sendUploadImage(QUrl(file.value(QStringLiteral("url")).toString()));
+        return;
+    }
+    bool imageDone = false;
+    {
+        std::lock_guard<std::mutex> lock(uploadMutex);
+        imageDone = job.imageDone;
+    }
+    if (imageDone)
+        sendUploadDocument();
+}
+
+void ServerVisualizer::sendUploadImage(const QUrl &url)
+{
+    UploadJob &job = uploadQueue.front();
+    const quint64 serial = job.serial;
+    const int attempt = m_uploadAttempt;
+    auto put = [this, url, serial, attempt](const QByteArray &jpeg) {
+        if (!isCurrentUpload(serial, attempt))
+            return;
+        UploadJob &head = uploadQueue.front();
+        head.encodedImage = jpeg;
+        if (jpeg.isEmpty()) {
+            // Nothing to send: the document still goes, rather than every
+            // later save waiting behind an image that cannot be made.
+            trace(QStringLiteral("Upload: the job's image could not be encoded; only the document is sent"));
+            {
+                std::lock_guard<std::mutex> lock(uploadMutex);
+                head.imageDone = true;
+            }
+            sendUploadDocument();
+            return;
+        }
+        tagUpload(sendPut(url, jpeg, QStringLiteral("big"), QStringLiteral("post")));
+    };
+    if (!job.encodedImage.isEmpty()) {
+        put(job.encodedImage);
+        return;
+    }
+    // Encoding a large picture takes a while: not on the GUI thread.
+    QtConcurrent::run([image = job.image]() {
+        QByteArray bytes;
+        if (image.isNull())
+            return bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        if (!image.save(&buffer, "JPG"))
+            bytes.clear();
+        return bytes;
+    }).then(this, put);
+}
+
+void ServerVisualizer::sendUploadDocument()
+{
+    const UploadJob &job = uploadQueue.front();
+    const QByteArray document = job.sessionJson.toJson(QJsonDocument::Indented);
+    tagUpload(sendPut(QUrl(job.jsonTarget.value(QStringLiteral("url")).toString()), document,
+                      QStringLiteral("json"), QStringLiteral("post")));
+}
+
+void ServerVisualizer::replyUploadPut(QNetworkReply *reply)
+{
+    if (!isCurrentUpload(reply)) {
+        if (reply->property("uploadJob").isValid())
+            trace(QStringLiteral("Upload: an answer of an earlier attempt is ignored"));
+        return;
+    }
+    ++progressCounter;
+    emit setValueProgressBar(progressCounter);
+    const QString id = reply->property("id").toString();
+    if (id == QLatin1String("big")) {
+        {
+            std::lock_guard<std::mutex> lock(uploadMutex);
+            uploadQueue.front().imageDone = true;
+        }
+        // The document goes only after the image is stored, never beside it.
+        sendUploadDocument();
+        return;
+    }
+    if (id != QLatin1String("json"))
+        return;
+
+    // The document is stored: only now is the job done.
+    {
+        std::lock_guard<std::mutex> lock(uploadMutex);
+        uploadQueue.pop_front();
+    }
+    uploadInFlight = false;
+    m_uploadFailures = 0;
+    emit allDoneProgressBar();
+    emit uploadQueueChanged(uploadQueueSize());
+    // A slot of those signals may have queued (and so started) a job.
+    if (!uploadQueue.empty()) {
+        if (!uploadInFlight)
+            assignExternal();
+    } else if (m_unsavedNoticeShown) {
+        m_unsavedNoticeShown = false;
+        emit uploadNotice(tr("All changes saved"));
+    }
+}
+
+void ServerVisualizer::uploadAttemptFailed(const QString &why, bool storage)
+{
+    // Whatever else this attempt still has on its way is stale from here on.
+    ++m_uploadAttempt;
+    uploadInFlight = false;
+    if (storage)
+        emit abortPostS3();
+    ++m_uploadFailures;
+    trace(QStringLiteral("Upload: ") + why + QStringLiteral(" (failure ") +
+          QString::number(m_uploadFailures) + QLatin1Char(')'));
+    // One pending restart at most.
+    if (!m_uploadRetryTimer.isActive()) {
+        qint64 delay = m_retryFirstMs;
+        for (int i = 1; i < m_uploadFailures && delay < m_retryMaxMs; ++i)
+            delay *= 2;
+        const int delayMs = int(std::min<qint64>(delay, m_retryMaxMs));
+        m_uploadRetryTimer.start(delayMs);
+        emit uploadRetryScheduled(delayMs, m_uploadFailures);
+    }
+    // Told at the 3rd failure in a row, then every 10th, so that a long
+    // outage is neither hidden nor repeated every few seconds.
+    if (m_uploadFailures % 10 == 3) {
+        m_unsavedNoticeShown = true;
+        emit uploadNotice(tr("Changes not yet saved – retrying"));
+    }
 }

@@ -2,6 +2,7 @@
 
 #include "server/Patient.h"
 #include "server/ServerReplies.h"
+#include "server/UploadJob.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -11,6 +12,7 @@
 #include <QList>
 #include <QNetworkRequest>
 #include <QObject>
+#include <QPointer>
 #include <QSharedPointer>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -19,7 +21,10 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
+#include <deque>
 #include <map>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -92,7 +97,9 @@ public:
     // A PUT of raw bytes to a storage URL; aborted only by abortPostS3().
     void putFile(QUrl url, QByteArray data, QString id, QString operation);
 
-    // Logout: forgets the token and every cached connection and credential.
+    // Logout: forgets the token and every cached connection and credential,
+    // and drops the upload queue (dropUploads), so that nothing of this login
+    // is sent under the next one.
     void clearSession();
 
     // --- authentication ----------------------------------------------------------
@@ -114,6 +121,27 @@ public:
     void getSessionsJsons(QString patientID);
     void downloadSession(int patientID, int sessionID, bool dermatoscopic, bool clinical, bool silently,
                          QString filename, int quality);
+
+    // --- session upload --------------------------------------------------------------
+
+    // Appends a job (its document and image are the snapshot it holds); when
+    // it is the only job, it starts at once. Jobs run one at a time, in
+    // order; a failed attempt starts the head job again from its first step
+    // after a back-off (1 s doubling to 60 s, see setRetryDelays), for as long
+    // as it takes. A job leaves the queue only when its document is stored,
+    // or when dropUploads() runs. The queue's requests ignore cancelDownload().
+    // A job queued while logged out (no token) is dropped: it could only run
+    // under the next login.
+    void queueUpload(UploadJob job);
+    // Jobs queued, the running one included (the window warns while not 0).
+    int uploadQueueSize() const { return int(uploadQueue.size()); }
+    // The back-off: the first delay, doubled per consecutive failure up to
+    // the longest; back to the first once a job is done.
+    void setRetryDelays(int firstMilliseconds, int maxMilliseconds);
+    // What a logout calls once the user accepted losing the queued jobs: stops
+    // a pending restart, aborts the queue's requests in flight and drops every
+    // job; late answers of those requests are ignored.
+    void dropUploads();
 
     // Quality code of a stored image file name: 1 plain (fetched with
     // "?quality=h"), 0 "l.jpg" (the "l" is removed from the name), -2 "s.jpg",
@@ -160,6 +188,15 @@ signals:
     void serverTimeout();
     void incorrectServerName();
     void correctServerName(QString serverName);
+    // The head upload job failed for the `failures`-th time in a row and
+    // starts again in delayMs.
+    void uploadRetryScheduled(int delayMs, int failures);
+    // The number of queued upload jobs changed; the progress bar shows
+    // exactly while it is not 0.
+    void uploadQueueChanged(int jobs);
+    // A message for the user about the upload queue ("Changes not yet saved
+    // – retrying", "All changes saved"), shown as a notification.
+    void uploadNotice(QString message);
 
 private slots:
     void replyFinished(QNetworkReply *reply);
@@ -189,6 +226,19 @@ private:
     QNetworkReply *sendGet(const QUrl &url, const QString &server, const QString &operation,
                            const ExtraTags &extras);
     void retryLater(QNetworkReply *reply, const QUrl &url);
+    QNetworkReply *sendPut(const QUrl &url, const QByteArray &data, const QString &id,
+                           const QString &operation);
+
+    // Session upload.
+    void assignExternal();
+    void replyAssignExternal(QNetworkReply *reply);
+    void replyUploadPut(QNetworkReply *reply);
+    void sendUploadImage(const QUrl &url);
+    void sendUploadDocument();
+    void uploadAttemptFailed(const QString &why, bool storage);
+    void tagUpload(QNetworkReply *reply);
+    bool isCurrentUpload(const QNetworkReply *reply) const;
+    bool isCurrentUpload(quint64 serial, int attempt) const;
 
     // Reply handlers.
     void replyEndpoint(QNetworkReply *reply);
@@ -226,4 +276,22 @@ private:
     // A permissions answer that is no JSON object is asked again a few times.
     QTimer permissionsRetryTimer;
     int permissionsRetries = 0;
+
+    // The upload queue; its head is the job being uploaded.
+    std::deque<UploadJob> uploadQueue;
+    // Guards the head job's imageDone flag and the removal of the head (only
+    // the GUI thread touches them: never contended).
+    std::mutex uploadMutex;
+    int progressCounter = 0;
+    // Set while an attempt of the head job is under way.
+    std::atomic<bool> uploadInFlight{false};
+    quint64 m_lastUploadSerial = 0;
+    // Counts the head job's attempts; a reply of another attempt is stale.
+    int m_uploadAttempt = 0;
+    int m_uploadFailures = 0; // consecutive failed attempts of the head job
+    bool m_unsavedNoticeShown = false;
+    int m_retryFirstMs = 1000;
+    int m_retryMaxMs = 60000;
+    QTimer m_uploadRetryTimer; // the one pending restart
+    std::vector<QPointer<QNetworkReply>> m_uploadReplies;
 };

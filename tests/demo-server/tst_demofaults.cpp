@@ -20,6 +20,9 @@ private slots:
     void notJson();
     void redirect();
     void targetsWithoutFields();
+    void shares_data();
+    void shares();
+    void historyKeepsEveryVersion();
     void faultsOverHttp_data();
     void faultsOverHttp();
     void commandLineFaults_data();
@@ -31,6 +34,9 @@ private slots:
 
 private:
     HttpResult requestOf(const QString &group);
+    // Sets the fault, then for each of n requests of the patients group
+    // whether the fault hit it ('x') or not ('.').
+    QString failurePattern(const QString &faultText, int n);
     std::unique_ptr<TestServer> server;
     std::unique_ptr<TestServer> withoutControls;
     TestClient client;
@@ -235,6 +241,83 @@ void tst_DemoFaults::targetsWithoutFields()
                 .contains(QStringLiteral("fields")));
 }
 
+QString tst_DemoFaults::failurePattern(const QString &faultText, int n)
+{
+    QString group, error;
+    DemoFaults::Fault fault;
+    if (!DemoFaults::parseFault(faultText, &group, &fault, &error))
+        qFatal("%s", qPrintable(error));
+    server->server->setFault(group, fault);
+    QString pattern;
+    for (int i = 0; i < n; ++i) {
+        const HttpResult r = requestOf(QStringLiteral("patients"));
+        pattern += r.status == 503 || r.header("Content-Type").startsWith("text/html") ? 'x' : '.';
+    }
+    return pattern;
+}
+
+void tst_DemoFaults::shares_data()
+{
+    QTest::addColumn<QString>("faultText");
+    QTest::addColumn<QString>("otherSeed");
+    QTest::addColumn<int>("least"); // about three standard deviations around n x share
+    QTest::addColumn<int>("most");
+    QTest::newRow("failRate") << "patients:failRate=0.5,seed=7"
+                              << "patients:failRate=0.5,seed=8" << 15 << 45;
+    QTest::newRow("rate of notJson") << "patients:notJson,rate=0.25,seed=3"
+                                     << "patients:notJson,rate=0.25,seed=4" << 4 << 26;
+}
+
+// A share of the requests is hit, drawn from the group's seeded generator:
+// setting the same seed again draws the same requests, another seed others.
+void tst_DemoFaults::shares()
+{
+    QFETCH(QString, faultText);
+    QFETCH(QString, otherSeed);
+    QFETCH(int, least);
+    QFETCH(int, most);
+    const QString first = failurePattern(faultText, 60);
+    const qsizetype hit = first.count(QLatin1Char('x'));
+    QVERIFY2(hit >= least && hit <= most, qPrintable(first));
+    QCOMPARE(failurePattern(faultText, 60), first);
+    QVERIFY(failurePattern(otherSeed, 60) != first);
+}
+
+// Every accepted version in order, several within one millisecond too, over
+// the controls as well; a refused upload is none. With afterStore the
+// document is stored although its acknowledgement is a failure.
+void tst_DemoFaults::historyKeepsEveryVersion()
+{
+    const int other = SampleData::instance().patient(11)->sessions.front();
+    const QString object = QStringLiteral("sessions/11/%1/session.json").arg(other);
+    const QString target =
+        client
+            .postJson(server->url(QStringLiteral("/api/patients/11/sessions/%1/assign_external/").arg(other)),
+                      {{"filename", QString()}, {"type", "L"}})
+            .object()
+            .value("json")
+            .toObject()
+            .value("url")
+            .toString();
+    const QList<QByteArray> versions = {"{\"v\": 1}", "{\"v\": 2}", "{\"v\": 2}", "{\"v\": 4}", "{\"v\": 5}"};
+    for (const QByteArray &version : versions.mid(0, 4))
+        QCOMPARE(client.put(target, version).status, 200);
+    QCOMPARE(client.put(target, "not json").status, 400);
+    DemoFaults::Fault lostAcknowledgement;
+    lostAcknowledgement.failNext = 1;
+    lostAcknowledgement.afterStore = true;
+    server->server->setFault(QStringLiteral("storage-put"), lostAcknowledgement);
+    QCOMPARE(client.put(target, versions.last()).status, 503);
+    QCOMPARE(server->server->storedObject(object), versions.last());
+    QCOMPARE(server->server->storedHistory(object), versions);
+
+    const HttpResult r = TestClient().get(server->url(QStringLiteral("/control/history/") + object), false);
+    QList<QByteArray> listed;
+    for (const QJsonValue &v : r.object().value("versions").toArray())
+        listed << QByteArray::fromBase64(v.toObject().value("base64").toString().toLatin1());
+    QCOMPARE(listed, versions);
+}
+
 void tst_DemoFaults::faultsOverHttp_data()
 {
     QTest::addColumn<QString>("path");
@@ -320,6 +403,20 @@ void tst_DemoFaults::commandLineFaults_data()
     QTest::newRow("flags") << "reports:noFields,notJson" << true << "reports"
                            << f(0, 0, 503, false, false, true, true);
     QTest::newRow("hang") << "sessions:hang" << true << "sessions" << f(0, 0, 503, true, false, false, false);
+    {
+        DemoFaults::Fault x;
+        x.failRate = 0.3;
+        x.seed = 9;
+        x.afterStore = true;
+        QTest::newRow("failRate, seed, afterStore")
+            << "storage-put:failRate=0.3,seed=9,afterStore" << true << "storage-put" << x.toJson();
+        DemoFaults::Fault y;
+        y.noFields = true;
+        y.rate = 0.1;
+        QTest::newRow("rate") << "assign:noFields,rate=0.1" << true << "assign" << y.toJson();
+    }
+    QTest::newRow("share above 1") << "storage-put:failRate=1.5" << false << "" << QJsonObject();
+    QTest::newRow("negative rate") << "assign:hang,rate=-0.1" << false << "" << QJsonObject();
     QTest::newRow("unknown group") << "cache:latency=1" << false << "" << QJsonObject();
     QTest::newRow("not a number") << "patients:latency=soon" << false << "" << QJsonObject();
     QTest::newRow("unknown key") << "patients:explode" << false << "" << QJsonObject();

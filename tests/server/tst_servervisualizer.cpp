@@ -1057,6 +1057,7 @@ void tst_ServerVisualizer::cancelSignals_data()
         {"listPatients", true, true, false},
         {"listPatientsSearch", true, true, false},
         {"putFile", false, false, true},
+        {"putFile of a report", false, false, false},
         {"registerPatient", false, false, false},
         {"login", false, false, false},
         {"mfa", false, false, false},
@@ -1108,6 +1109,9 @@ void tst_ServerVisualizer::cancelSignals()
     else if (request == QLatin1String("putFile"))
         client->putFile(QUrl(standIn->presignedUrl(QStringLiteral("PUT"), QStringLiteral("a.pdf"))),
                         QByteArray("x"), QStringLiteral("big"), QStringLiteral("post"));
+    else if (request == QLatin1String("putFile of a report"))
+        client->putFile(QUrl(standIn->presignedUrl(QStringLiteral("PUT"), QStringLiteral("a.pdf"))),
+                        QByteArray("x"), QStringLiteral("report"), QStringLiteral("uploadReport"));
     else if (request == QLatin1String("registerPatient"))
         client->registerPatient(QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"),
                                 QStringLiteral("d@e.fg"));
