@@ -1,0 +1,3 @@
+#include "visualization/QtVisualizationWidgets.h"
+
+void QtVisualizationWidgets::rebuildExternalScene() {}
