@@ -113,6 +113,7 @@ public:
     // set-up
     bool openData();
     bool generate();
+    bool addLargeExamination();
     void closeData();
     bool listen();
     void addRoutes();
@@ -180,6 +181,10 @@ bool DemoServer::Private::openData()
                          storedSmall ? "small" : "full-size");
         storage->setSmall(storedSmall);
     }
+    if (options.largeExamination && db->meta(QStringLiteral("large")) != QLatin1String("1") &&
+        !addLargeExamination())
+        return false;
+    storage->setLarge(db->meta(QStringLiteral("large")) == QLatin1String("1"));
     signer.setSecret(QByteArray::fromHex(db->meta(QStringLiteral("secret")).toLatin1()));
 
     DemoSync::Settings syncSettings;
@@ -260,6 +265,38 @@ bool DemoServer::Private::generate()
     ok = ok && db->setMeta(QStringLiteral("generator"), QString::number(SampleData::generatorVersion));
     if (!ok) {
         error = QStringLiteral("cannot make the sample data: %1").arg(db->lastError());
+        db->rollback();
+        return false;
+    }
+    db->commit();
+    return true;
+}
+
+bool DemoServer::Private::addLargeExamination()
+{
+    const SampleData &sample = SampleData::instance(true);
+    const SampleData::Patient *p = sample.patient(SampleData::largePatientId);
+    if (!p) {
+        error = QStringLiteral("no large examination in the sample data");
+        return false;
+    }
+    db->transaction();
+    bool ok =
+        db->exec(QStringLiteral("INSERT INTO patients(id, center_id, first_name, last_name, tag, "
+                                "birthdate, email, created) VALUES(?, ?, ?, ?, ?, ?, ?, ?)"),
+                 {p->id, p->centerId, p->firstName, p->lastName, p->tag, p->birthdate, p->email, now()});
+    for (int id : p->sessions) {
+        const SampleData::Session *s = sample.session(id);
+        ok = ok && s &&
+             db->exec(QStringLiteral(
+                          "INSERT INTO sessions(id, patient_id, date, has_document) VALUES(?, ?, ?, 1)"),
+                      {s->id, s->patientId, s->date.toString(Qt::ISODateWithMs)}) &&
+             storage->write(QStringLiteral("sessions/%1/%2/session.json").arg(s->patientId).arg(s->id),
+                            QJsonDocument(s->document).toJson(QJsonDocument::Indented));
+    }
+    ok = ok && db->setMeta(QStringLiteral("large"), QStringLiteral("1"));
+    if (!ok) {
+        error = QStringLiteral("cannot add the large examination: %1").arg(db->lastError());
         db->rollback();
         return false;
     }

@@ -22,7 +22,10 @@ public:
     {
         QString dataDir; // empty: defaultDataDir()
         quint16 port = 0;
-        bool small = false;                       // small pictures, for fast tests
+        bool small = false; // small pictures, for fast tests
+        // Add the large examination (patient SampleData::largePatientId) to the
+        // data folder; once added it stays until the data is made afresh.
+        bool largeExamination = false;
         bool reset = false;                       // start from fresh sample data
         QString phone = QStringLiteral("manual"); // "auto" or "manual"
         int phoneJoinDelayMs = 1500;

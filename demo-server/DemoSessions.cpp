@@ -54,7 +54,7 @@ QJsonArray DemoSessions::clinicalEntries(const QVariantMap &session, const QStri
     const int sessionId = session.value(QStringLiteral("id")).toInt();
     const QString folder = QStringLiteral("sessions/%1/%2/").arg(patientId).arg(sessionId);
     std::map<QString, QString> objects; // name -> object served for it
-    const SampleData::Session *sample = SampleData::instance().session(sessionId);
+    const SampleData::Session *sample = SampleData::findSession(sessionId);
     if (sample && sample->patientId == patientId && sample->hasDocument) {
         for (const SampleData::ClinicalImage &image : sample->images)
             objects[image.name] =
@@ -90,7 +90,7 @@ QJsonArray DemoSessions::dermatoscopicEntries(const QVariantMap &session, const 
                 QJsonObject{{QStringLiteral("name"), folder + id + QStringLiteral("s.jpg")},
                             {QStringLiteral("url"), m_links.signedUrl(QStringLiteral("GET"), thumbnail)}});
     };
-    const SampleData::Session *sample = SampleData::instance().session(sessionId);
+    const SampleData::Session *sample = SampleData::findSession(sessionId);
     if (sample && sample->patientId == patientId && sample->hasDocument) {
         for (const SampleData::Dermatoscopic &d : sample->dermatoscopic) {
             // One picture is kept out of the session's listing, as if the

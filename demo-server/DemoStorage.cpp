@@ -26,7 +26,7 @@ void DemoStorage::startWarmUp()
     warmUpPool->setThreadPriority(QThread::LowestPriority);
     const Sizes s = sizes();
     const QString base = rootDir;
-    for (const QString &object : sampleImageObjects()) {
+    for (const QString &object : sampleImageObjects(large)) {
         warmUpPool->start([object, s, base] {
             const QString path = base + QLatin1Char('/') + object;
             if (QFileInfo::exists(path))
@@ -148,7 +148,7 @@ DemoStorage::Recipe DemoStorage::recipe(const QString &object)
     const int patientId = parts[1].toInt(&okPatient);
     const int sessionId = parts[2].toInt(&okSession);
     const SampleData::Session *session =
-        okPatient && okSession ? SampleData::instance().session(sessionId) : nullptr;
+        okPatient && okSession ? SampleData::findSession(sessionId) : nullptr;
     if (!session || session->patientId != patientId || !session->hasDocument)
         return r;
     const QString stem = parts[4].chopped(4);
@@ -259,10 +259,10 @@ void DemoStorage::waitForJobs()
     jobs.clear();
 }
 
-QStringList DemoStorage::sampleImageObjects()
+QStringList DemoStorage::sampleImageObjects(bool withLargeExamination)
 {
     QStringList objects;
-    for (const auto &entry : SampleData::instance().sessions) {
+    for (const auto &entry : SampleData::instance(withLargeExamination).sessions) {
         const SampleData::Session &s = entry.second;
         if (!s.hasDocument)
             continue;
@@ -281,7 +281,7 @@ QStringList DemoStorage::sampleImageObjects()
 int DemoStorage::makeAll(const std::function<void(int, int)> &progress)
 {
     QStringList missing;
-    for (const QString &object : sampleImageObjects()) {
+    for (const QString &object : sampleImageObjects(large)) {
         if (!exists(object))
             missing << object;
     }

@@ -34,6 +34,9 @@ public:
     Sizes sizes() const { return sizesFor(small); }
     bool isSmall() const { return small; }
     void setSmall(bool s) { small = s; }
+    // Whether the data folder holds the large examination, whose pictures
+    // the warm-up and makeAll then make as well.
+    void setLarge(bool l) { large = l; }
 
     // Object names are relative paths of plain segments ([A-Za-z0-9._-], no
     // "..", no empty segment).
@@ -79,11 +82,12 @@ public:
     };
     static Recipe recipe(const QString &object);
     static QByteArray make(const Recipe &recipe, const Sizes &sizes);
-    static QStringList sampleImageObjects();
+    static QStringList sampleImageObjects(bool withLargeExamination = false);
 
 private:
     QString rootDir;
     bool small = false;
+    bool large = false;
     std::map<QString, QFuture<QByteArray>> jobs;
     std::unique_ptr<QThreadPool> warmUpPool;
 };

@@ -427,7 +427,7 @@ void DemoSync::take(const QString &id, const QVariantMap &row)
     const QString thumbnail = type == QLatin1String("D")
                                   ? folder + QStringLiteral("dermatoscopic/") + base + QStringLiteral("s.jpg")
                                   : QString();
-    const SampleData::Patient *patient = SampleData::instance().patient(patientId);
+    const SampleData::Patient *patient = SampleData::findPatient(patientId);
     const QColor skin = patient ? patient->skin : QColor(222, 184, 160);
     const DemoStorage::Sizes sizes = storage.sizes();
     const quint32 seed = quint32(qHash(id + name) ^ quint32(seq) ^ quint32(++captureCounter));

@@ -121,7 +121,8 @@ struct PatientPlan
 {
     QString first, last, centerId, tag, birthdate, email;
     int skinType;
-    QStringList dates; // one per session
+    QStringList dates;  // one per session
+    bool large = false; // 3 rows of 3 on every position, every lesion looked at closer
 };
 
 struct PlannedLesion
@@ -203,10 +204,27 @@ QPainterPath SampleData::silhouette(int position, const QSizeF &canvas)
     return path;
 }
 
-const SampleData &SampleData::instance()
+const SampleData &SampleData::instance(bool withLargeExamination)
 {
-    static const SampleData data;
+    if (withLargeExamination) {
+        static const SampleData large(true);
+        return large;
+    }
+    static const SampleData data(false);
     return data;
+}
+
+const SampleData::Session *SampleData::findSession(int id)
+{
+    // The plain set first, so that servers without the large patient never make it.
+    const Session *found = instance().session(id);
+    return found ? found : instance(true).session(id);
+}
+
+const SampleData::Patient *SampleData::findPatient(int id)
+{
+    const Patient *found = instance().patient(id);
+    return found ? found : instance(true).patient(id);
 }
 
 const SampleData::Session *SampleData::session(int id) const
@@ -224,9 +242,9 @@ const SampleData::Patient *SampleData::patient(int id) const
     return nullptr;
 }
 
-SampleData::SampleData()
+SampleData::SampleData(bool withLargeExamination)
 {
-    const std::vector<PatientPlan> plans = {
+    std::vector<PatientPlan> plans = {
         {QStringLiteral("Marta"),
          QStringLiteral("Puig Soler"),
          QStringLiteral("KV-1001"),
@@ -304,6 +322,22 @@ SampleData::SampleData()
          {}},
     };
 
+    // After the others, so that their ids and documents stay as they are.
+    if (withLargeExamination)
+        plans.push_back({QStringLiteral("Gerard"),
+                         QStringLiteral("Vidal Prat"),
+                         QStringLiteral("KV-1010"),
+                         QStringLiteral(" (large)"),
+                         QStringLiteral("1963-06-08"),
+                         QStringLiteral("gerard.vidal@example.org"),
+                         1,
+                         {QStringLiteral("2026-11-24T09:30:00.000Z")},
+                         true});
+
+    // No "Detected": every lesion of the large examination has dermatoscopic images.
+    const QStringList largeLabelCycle = {QStringLiteral("Captured"), QStringLiteral("Follow up"),
+                                         QStringLiteral("Exeresis"), QStringLiteral("Custom 1"),
+                                         QStringLiteral("Custom 2")};
     const QStringList labelCycle = {QStringLiteral("Captured"),  QStringLiteral("Detected"),
                                     QStringLiteral("Follow up"), QStringLiteral("Exeresis"),
                                     QStringLiteral("Custom 1"),  QStringLiteral("Captured"),
@@ -337,7 +371,9 @@ SampleData::SampleData()
         std::map<int, std::vector<Camera>> cameras;
         std::map<int, QSizeF> canvases;
         for (int p = 0; p < 4; ++p) {
-            const std::vector<int> &rows = rowPatterns[rng.bounded(quint32(rowPatterns.size()))];
+            static const std::vector<int> nine = {3, 3, 3};
+            const std::vector<int> &rows =
+                plan.large ? nine : rowPatterns[rng.bounded(quint32(rowPatterns.size()))];
             const int rowCount = int(rows.size());
             const QSizeF canvas(canvasWidth, 40 + (rowCount - 1) * rowPitch + windowHeight + 40);
             canvases[p] = canvas;
@@ -431,6 +467,12 @@ SampleData::SampleData()
 
         if (sessionCount > 0) {
             for (int p = 0; p < 4; ++p) {
+                if (plan.large) {
+                    // A spot can fail to find room: try again until the position has its count.
+                    for (int tries = 0; lastNumber[p] < largeLesionsPerPosition && tries < 100; ++tries)
+                        place(p, 0, sessionCount - 1, largeLabelCycle[labelIndex++ % largeLabelCycle.size()]);
+                    continue;
+                }
                 const int base = pick(rng, 6, 8);
                 for (int i = 0; i < base; ++i)
                     place(p, 0, sessionCount - 1, labelCycle[labelIndex++ % labelCycle.size()]);

@@ -118,7 +118,17 @@ public:
         QJsonObject document;
     };
 
-    static const SampleData &instance();
+    // The sample data; with the large examination, the same plus one more
+    // patient (largePatientId) whose one session is device-sized: 4 positions
+    // of 9 poses, 40 lesions, every one with dermatoscopic images.
+    static const SampleData &instance(bool withLargeExamination = false);
+    static constexpr int largePatientId = 20;
+    static constexpr int largeSessionId = 113;
+    static constexpr int largeLesionsPerPosition = 10;
+    // A session or patient by id in either set (their common part is the
+    // same, and ids never overlap); null when there is none.
+    static const Session *findSession(int id);
+    static const Patient *findPatient(int id);
 
     std::vector<Patient> patients;
     std::map<int, Session> sessions;
@@ -141,5 +151,5 @@ public:
     static QString clinicalImageName(const Pose &pose, int position, int version);
 
 private:
-    SampleData();
+    explicit SampleData(bool withLargeExamination);
 };

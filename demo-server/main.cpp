@@ -1,6 +1,6 @@
 // demo-server: the stand-in clinical server with sample examinations.
 //
-//   demo-server [--data DIR] [--port N] [--small] [--reset] [--phone auto|manual] [--control] ...
+//   demo-server [--data DIR] [--port N] [--small] [--reset] [--large] [--phone auto|manual] [--control] ...
 //   demo-server totp USER        prints the current authenticator code of USER
 //   demo-server generate ...     makes the sample data and every picture, then exits
 //   demo-server configure FILE [BASE] [--port N]
@@ -98,6 +98,10 @@ int main(int argc, char **argv)
     const QCommandLineOption small(QStringLiteral("small"),
                                    QStringLiteral("Small pictures, for fast tests (when the data is made)."));
     const QCommandLineOption reset(QStringLiteral("reset"), QStringLiteral("Start from fresh sample data."));
+    const QCommandLineOption large(
+        QStringLiteral("large"),
+        QStringLiteral(
+            "Add patient 20, one large examination (36 clinical images, 40 lesions), to the data."));
     const QCommandLineOption phone(QStringLiteral("phone"),
                                    QStringLiteral("Simulated phone: auto or manual (default manual)."),
                                    QStringLiteral("MODE"), QStringLiteral("manual"));
@@ -129,8 +133,8 @@ int main(int argc, char **argv)
     const QCommandLineOption control(
         QStringLiteral("control"),
         QStringLiteral("Serve the test controls under /control/ (they hand out login codes)."));
-    parser.addOptions({data, port, small, reset, phone, joinDelay, captureDelay, tokenLifetime, urlLifetime,
-                       faultOption, pregenerate, noWarmUp, quiet, control});
+    parser.addOptions({data, port, small, reset, large, phone, joinDelay, captureDelay, tokenLifetime,
+                       urlLifetime, faultOption, pregenerate, noWarmUp, quiet, control});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("totp USER | generate"),
                                  QStringLiteral("[command]"));
     parser.process(app);
@@ -165,6 +169,7 @@ int main(int argc, char **argv)
     if (!ok)
         return fail(QStringLiteral("--port needs a number"));
     options.small = parser.isSet(small);
+    options.largeExamination = parser.isSet(large);
     options.reset = parser.isSet(reset);
     options.phone = parser.value(phone);
     options.phoneJoinDelayMs = parser.value(joinDelay).toInt();

@@ -1,4 +1,3 @@
-#include "session/SessionTestSupport.h"
 #include "visualization/GraphicsScene.h"
 #include "visualization/GraphicsView.h"
 #include "visualization/ImageItem.h"
@@ -53,7 +52,6 @@ private slots:
     void neighbours_data();
     void neighbours();
     void tileItem();
-    void tilePainting_data();
     void tilePainting();
 };
 
@@ -242,37 +240,9 @@ void tst_OverviewLayout::tileItem()
     QCOMPARE(plain.getNeighbour(-1), QString());
 }
 
-void tst_OverviewLayout::tilePainting_data()
+// The colours at the centre and on the top edge of a 40 x 30 tile.
+std::pair<QColor, QColor> paintedColours(ImageItem &item)
 {
-    QTest::addColumn<QColor>("pixmapColour");
-    QTest::addColumn<QColor>("frameColour");
-    QTest::addColumn<QColor>("inside");
-    QTest::addColumn<QColor>("frame");
-
-    // No pixmap (device images): translucent white inside the frame.
-    QTest::newRow("device tile, dermatoscopic colour")
-        << QColor() << ImageItem::dermatoscopicColor() << QColor(255, 255, 255, 75) << QColor(255, 218, 206);
-    QTest::newRow("external tile, default black")
-        << QColor(Qt::red) << QColor() << QColor(Qt::red) << QColor(0, 0, 0);
-}
-
-void tst_OverviewLayout::tilePainting()
-{
-    QFETCH(QColor, pixmapColour);
-    QFETCH(QColor, frameColour);
-    QFETCH(QColor, inside);
-    QFETCH(QColor, frame);
-
-    QPixmap pixmap;
-    if (pixmapColour.isValid()) {
-        pixmap = QPixmap(40, 30);
-        pixmap.fill(pixmapColour);
-    }
-    ImageItem item(QRect(0, 0, 40, 30), QStringLiteral("name"), pixmap);
-    if (frameColour.isValid())
-        item.setColor(frameColour);
-    QCOMPARE(item.hasPixmap(), pixmapColour.isValid());
-
     QImage canvas(50, 40, QImage::Format_ARGB32);
     canvas.fill(Qt::transparent);
     QPainter painter(&canvas);
@@ -280,18 +250,26 @@ void tst_OverviewLayout::tilePainting()
     QStyleOptionGraphicsItem option;
     item.paint(&painter, &option, nullptr);
     painter.end();
-    canvas.save(
-        SessionTestSupport::screenshotPath(QStringLiteral("imageitem_%1.png")
-                                               .arg(QString::fromLatin1(QTest::currentDataTag())
-                                                        .section(QLatin1Char(','), 0, 0)
-                                                        .replace(QLatin1Char(' '), QLatin1Char('_')))));
+    return {canvas.pixelColor(25, 20), canvas.pixelColor(25, 5)};
+}
 
-    QVERIFY2(close(canvas.pixelColor(25, 20), inside),
-             qPrintable(canvas.pixelColor(25, 20).name(QColor::HexArgb)));
-    QVERIFY2(close(canvas.pixelColor(25, 5), frame),
-             qPrintable(canvas.pixelColor(25, 5).name(QColor::HexArgb)));
-    // Nothing is painted outside the bounding rectangle.
-    QCOMPARE(canvas.pixelColor(5 + 44, 20).alpha(), 0);
+void tst_OverviewLayout::tilePainting()
+{
+    // Device tiles: translucent white inside the frame of the item's colour.
+    ImageItem device(QRect(0, 0, 40, 30), QStringLiteral("device"));
+    device.setColor(ImageItem::dermatoscopicColor());
+    const auto [deviceInside, deviceFrame] = paintedColours(device);
+    QVERIFY2(close(deviceInside, QColor(255, 255, 255, 75)), qPrintable(deviceInside.name(QColor::HexArgb)));
+    QVERIFY2(close(deviceFrame, QColor(255, 218, 206)), qPrintable(deviceFrame.name(QColor::HexArgb)));
+
+    // External tiles: their pixmap inside a black frame.
+    QPixmap red(40, 30);
+    red.fill(Qt::red);
+    ImageItem external(QRect(0, 0, 40, 30), QStringLiteral("external"), red);
+    QVERIFY(external.hasPixmap());
+    const auto [externalInside, externalFrame] = paintedColours(external);
+    QVERIFY2(close(externalInside, QColor(Qt::red)), qPrintable(externalInside.name(QColor::HexArgb)));
+    QVERIFY2(close(externalFrame, QColor(0, 0, 0)), qPrintable(externalFrame.name(QColor::HexArgb)));
 }
 
 QTEST_MAIN(tst_OverviewLayout)
