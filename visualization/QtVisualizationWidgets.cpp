@@ -14,6 +14,7 @@
 #include "visualization/ImageItem.h"
 #include "visualization/ImageItemRect.h"
 #include "visualization/ListView.h"
+#include "visualization/NoPropagationView.h"
 #include "visualization/OverviewLayout.h"
 #include "widgets/DoubleClickButton.h"
 #include "widgets/IconHelpers.h"
@@ -218,9 +219,9 @@ void QtVisualizationWidgets::setupUi()
     m_clinicalSplitFrame = new QFrame(m_clinicalSplitter);
     m_clinicalSplitFrame->setObjectName(QStringLiteral("clinicalSplitFrame"));
     auto *clinicalLayout = new QHBoxLayout(m_clinicalSplitFrame);
-    auto *farView = new QGraphicsView(m_clinicalSplitFrame);
+    auto *farView = new NoPropagationView(m_clinicalSplitFrame);
     farView->setObjectName(QStringLiteral("ClinicalFarView"));
-    auto *nearView = new QGraphicsView(m_clinicalSplitFrame);
+    auto *nearView = new NoPropagationView(m_clinicalSplitFrame);
     nearView->setObjectName(QStringLiteral("ClinicalCloseUpView"));
     m_clinicalFarView = farView;
     m_clinicalCloseUpView = nearView;

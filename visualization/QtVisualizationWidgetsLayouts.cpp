@@ -390,6 +390,8 @@ void QtVisualizationWidgets::focusLesion(QSharedPointer<LesionVisualizer> lesion
         window.moveBottom(C.bottom() - focusMargin);
     m_clinicalCloseUpView->setSceneRect(window);
     m_clinicalCloseUpView->fitInView(window, Qt::KeepAspectRatio);
+    m_clinicalFarView->setSceneRect(C);
+    m_clinicalFarView->fitInView(C, Qt::KeepAspectRatio);
 
     const QWidget *viewport = m_clinicalCloseUpView->viewport();
     const QRectF V = m_clinicalCloseUpView->mapToScene(viewport->rect())

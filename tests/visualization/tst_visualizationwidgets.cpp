@@ -61,14 +61,15 @@ QJsonObject box(int x, int y)
     return QJsonObject{{"x", x}, {"y", y}, {"w", 80}, {"h", 80}};
 }
 
-QJsonObject lesion(int number, const QJsonObject &mainPose, const QJsonArray &instances, const QString &id)
+QJsonObject lesion(int number, const QJsonObject &mainPose, const QJsonArray &instances, const QString &id,
+                   double radius = 2.5)
 {
     QJsonArray boxes;
     for (int i = 0; i < instances.size(); ++i)
         boxes.append(box(1500 + 100 * i, 1500));
     return QJsonObject{{"numericID", number},
                        {"lesionLabel", "Captured"},
-                       {"radius", 2.5},
+                       {"radius", radius},
                        {"mainPose", mainPose},
                        {"bbox", boxes.first()},
                        {"instancesBbox", boxes},
@@ -85,7 +86,8 @@ void settle()
 
 void grabTo(QWidget &widget, const QString &name)
 {
-    QTest::qWait(150);
+    QTRY_COMPARE_WITH_TIMEOUT(ClinicalPixmapItem::pendingDecodes(), 0, 10000);
+    QTest::qWait(100);
     QVERIFY(widget.grab().save(SessionTestSupport::screenshotPath(name)));
 }
 
@@ -96,6 +98,8 @@ class tst_VisualizationWidgets : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
+    void cleanupTestCase();
     void markersAndRowsPerScene_data();
     void markersAndRowsPerScene();
     void labelFilter_data();
@@ -110,12 +114,16 @@ private slots:
     void outOfRangeRequestsAreHarmless();
     void sessionWithoutPositions();
     void appearancesWithoutImageAreSkipped();
+    void positionNamesOutsideTheFixedSet();
+    void pendingPairMarkerDoesNotOutliveItsScene();
     void capturedLesionsAreListedOnce();
     void keyboardStepsThroughImages();
     void layoutsRearrangeTheFrames();
     void splitterStatesNeedSixEntries();
 
 private:
+    // Built once for the cases that only read it.
+    std::unique_ptr<QtVisualizationWidgets> m_built;
     std::unique_ptr<QtVisualizationWidgets> shown(const QSharedPointer<SessionVisualizer> &session,
                                                   int viewIndex = 0);
 };
@@ -130,6 +138,17 @@ tst_VisualizationWidgets::shown(const QSharedPointer<SessionVisualizer> &session
     if (!QTest::qWaitForWindowExposed(widget.get()) || !widget->buildView(session))
         return nullptr;
     return widget;
+}
+
+void tst_VisualizationWidgets::initTestCase()
+{
+    m_built = shown(StandInSession::load(sessionWithExternal));
+    QVERIFY(m_built);
+}
+
+void tst_VisualizationWidgets::cleanupTestCase()
+{
+    m_built.reset();
 }
 
 void tst_VisualizationWidgets::markersAndRowsPerScene_data()
@@ -154,8 +173,7 @@ void tst_VisualizationWidgets::markersAndRowsPerScene()
     QFETCH(int, tiles);
     QFETCH(int, markers);
     QFETCH(int, rows);
-    auto widget = shown(StandInSession::load(sessionWithExternal));
-    QVERIFY(widget);
+    QtVisualizationWidgets *widget = m_built.get();
     QCOMPARE(widget->getSceneCount(), 5);
     GraphicsScene *scene = widget->getScene(sceneIndex);
     int tileCount = 0;
@@ -421,9 +439,10 @@ void tst_VisualizationWidgets::appearancesWithoutImageAreSkipped()
         {"PositionNames", QJsonArray{"frontal", "right", "back", "left"}},
         {"Version", 1},
         {"CameraPositions", QJsonObject{{"0", QJsonArray{withImage}}}},
-        {"Lesions", QJsonObject{{"0", QJsonArray{lesion(1, withImage, {withImage, without}, "20240101_1"),
-                                                 lesion(2, without, {without}, "20240101_2"),
-                                                 lesion(3, without, {withImage, without}, "20240101_3")}}}},
+        {"Lesions",
+         QJsonObject{{"0", QJsonArray{lesion(1, withImage, {withImage, without}, "20240101_1", 25.0),
+                                      lesion(2, without, {without}, "20240101_2"),
+                                      lesion(3, without, {withImage, without}, "20240101_3")}}}},
         {"LastLesionID", QJsonArray{3, 0, 0, 0, 0}}};
     const auto session = SessionTestSupport::makeSession(document);
     session->storeFile(session->clinicalImagePath(CameraPose(12, 3, 1, 40, 7), 0),
@@ -432,7 +451,17 @@ void tst_VisualizationWidgets::appearancesWithoutImageAreSkipped()
     QVERIFY(widget);
     // Lesion 1 on its image; lesion 3 too, but it has no principal marker.
     QCOMPARE(markersIn(widget->getScene(1)), 2);
+    // Lesion 1 (radius 25, beyond the histogram) stays listed and drawn
+    // while the whole histogram is selected.
     QCOMPARE(listRows(*widget), 1);
+    widget->selectImageAt(0, 0);
+    QCOMPARE(visibleMarkersOnShownImage(*widget), 2);
+    // Positions without images: no area to fit, a close-up of at least 1 x 1.
+    QVERIFY(!widget->getOverviewLimits(2).isValid());
+    QVERIFY(widget->getCloseUpRect(2).width() >= 1 && widget->getCloseUpRect(2).height() >= 1);
+    widget->changeSceneRealIndex(2);
+    QVERIFY(widget->getOverviewView()->transform().m11() > 0);
+    QVERIFY(widget->getCloseUpView()->transform().m11() > 0);
     for (const auto &each : session->getLesions().value(0)) {
         widget->focusLesion(each);
         widget->changeDermatoImage(each);
@@ -441,6 +470,62 @@ void tst_VisualizationWidgets::appearancesWithoutImageAreSkipped()
     widget->showDermoscopicLayout();
     for (const auto &each : session->getLesions().value(0))
         widget->changeDermatoImage(each);
+}
+
+void tst_VisualizationWidgets::positionNamesOutsideTheFixedSet()
+{
+    const QJsonObject document{{"PositionNames", QJsonArray{"frontal", "side"}},
+                               {"Version", 1},
+                               {"CameraPositions", QJsonObject{{"0", QJsonArray{pose(12, 3)}},
+                                                               {"1", QJsonArray{pose(12, 3), pose(30, 3)}}}},
+                               {"Lesions", QJsonObject{}},
+                               {"LastLesionID", QJsonArray{0, 0, 0, 0, 0}}};
+    auto widget = shown(SessionTestSupport::makeSession(document));
+    QVERIFY(widget);
+    QCOMPARE(widget->getSceneCount(), 3);
+    auto silhouettes = [&](int sceneIndex) {
+        int count = 0;
+        for (QGraphicsItem *item : widget->getScene(sceneIndex)->items())
+            count += item->type() == GraphicsView::silhouetteType ? 1 : 0;
+        return count;
+    };
+    QCOMPARE(silhouettes(1), 1);
+    QCOMPARE(silhouettes(2), 0);
+    // "side" has no button; the buttons of positions the session lacks stay
+    // hidden and show nothing when clicked.
+    QVERIFY(widget->findChild<QToolButton *>("frontal")->isVisible());
+    QVERIFY(!widget->findChild<QToolButton *>("left")->isVisible());
+    widget->changeSceneRealIndex(1);
+    widget->changeScene(3);
+    QCOMPARE(widget->getCurrentSceneIndex(), 1);
+    widget->selectImageAt(1, 1);
+    QCOMPARE(widget->getCurrentSceneIndex(), 2);
+}
+
+void tst_VisualizationWidgets::pendingPairMarkerDoesNotOutliveItsScene()
+{
+    auto widget = shown(StandInSession::load(sessionWithExternal));
+    QVERIFY(widget);
+    widget->selectImageAt(0, 1);
+    QTest::qWait(100);
+    widget->setPairMode(true);
+    GraphicsView *view = widget->getCloseUpView();
+    ImageItemRect *marker = nullptr;
+    for (QGraphicsItem *item : view->scene()->items())
+        if (item->type() == ImageItemRect::Type && item->isVisible() && item->parentItem()->opacity() > 0)
+            marker = static_cast<ImageItemRect *>(item);
+    QVERIFY(marker);
+    const QPoint at = view->mapFromScene(marker->sceneBoundingRect().center());
+    QSignalSpy selected(view, &GraphicsView::lesionSelected);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+    QCOMPARE(selected.count(), 1);
+    QCOMPARE(view->getPendingPairMarker(), marker);
+
+    QVERIFY(widget->buildView(StandInSession::load(earlierSession, -5)));
+    settle();
+    QVERIFY(!view->getPendingPairMarker());
+    widget->setPairMode(false);
+    QVERIFY(!widget->isPairMode());
 }
 
 void tst_VisualizationWidgets::capturedLesionsAreListedOnce()
