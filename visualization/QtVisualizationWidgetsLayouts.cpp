@@ -175,6 +175,7 @@ void QtVisualizationWidgets::showDermoscopicLayout()
 
     if (m_highlightedLesion)
         emit m_highlightedLesion->removeHighlight();
+    m_highlightedLesion.reset();
     m_closeUpView->setParallel(false);
     showLayoutActions(false);
     setPairMode(false);
@@ -217,6 +218,7 @@ void QtVisualizationWidgets::showClinicalLayout()
     storeLeavingLayout(true, true, false);
     if (m_highlightedLesion)
         emit m_highlightedLesion->removeHighlight();
+    m_highlightedLesion.reset();
     m_closeUpView->setParallel(m_parallelZoom);
     showLayoutActions(true);
 

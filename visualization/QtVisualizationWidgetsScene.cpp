@@ -251,9 +251,9 @@ void QtVisualizationWidgets::computeNeighbours()
 bool QtVisualizationWidgets::buildScene(int p, bool rebuild, QSharedPointer<GraphicsScene> &scene,
                                         NameMap &nameMap, QRect &closeUpRect)
 {
-    // Retired with deleteLater when the last holder lets go, once: a scene
-    // may be in the middle of delivering an event when a rebuild drops it.
-    scene = QSharedPointer<GraphicsScene>(new GraphicsScene(p, m_session, m_listView), &QObject::deleteLater);
+    // Owned by the shared pointer alone, so it is deleted exactly once, when
+    // the widget lets go of it (after the views have).
+    scene = QSharedPointer<GraphicsScene>::create(p, m_session, m_listView);
     const QString folder = m_session->getFolderPath();
     const TilePositions layout = imagePositions(p, rebuild);
     kelvaris::trace(QStringLiteral("Width: %1  height %2").arg(layout.width).arg(layout.height));
@@ -271,19 +271,24 @@ bool QtVisualizationWidgets::buildScene(int p, bool rebuild, QSharedPointer<Grap
 
 void QtVisualizationWidgets::rebuildExternalScene()
 {
-    if (!m_session || m_scenes.empty() || m_nameMaps.empty() || m_closeUpRects.empty())
+    // During a build (or another rebuild) the scene list is being filled;
+    // the build in progress shows the new image anyway.
+    if (m_building || !m_session || m_scenes.empty() || m_nameMaps.empty() || m_closeUpRects.empty())
         return;
     QSharedPointer<GraphicsScene> scene;
     NameMap nameMap;
     QRect closeUpRect;
-    if (!buildScene(SessionVisualizer::externalPosition, true, scene, nameMap, closeUpRect))
+    m_building = true;
+    const bool built = buildScene(SessionVisualizer::externalPosition, true, scene, nameMap, closeUpRect);
+    m_building = false;
+    if (!built)
         return;
     if (m_scenes.empty() || m_nameMaps.empty() || m_closeUpRects.empty())
         return;
     m_nameMaps[0] = std::move(nameMap);
     m_closeUpRects[0] = closeUpRect;
-    // The old scene goes when its shared pointer does (scheduled once, by
-    // its deleter); the views are moved to the new one first.
+    // The old scene stays alive until the views have moved to the new one.
+    const QSharedPointer<GraphicsScene> old = m_scenes[0];
     m_scenes[0] = scene;
     m_currentSceneIndex = noScene;
     changeSceneRealIndex(0);

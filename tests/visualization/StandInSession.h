@@ -54,7 +54,8 @@ inline const Pictures &pictures(int sessionId, int fullSizePosition)
     return *cache.insert(key, result);
 }
 
-inline QSharedPointer<SessionVisualizer> load(int sessionId, int fullSizePosition = 0)
+// fullSizePosition -5: every device image small.
+inline QSharedPointer<SessionVisualizer> load(int sessionId, int fullSizePosition = -5)
 {
     const SampleData::Session *sample = SampleData::instance().session(sessionId);
     if (!sample)

@@ -319,7 +319,7 @@ void tst_VisualizationWidgets::rebuildWithAnotherSessionStartsAfresh()
     const auto oldLesion = first->getLesions().value(0).front();
     QVERIFY(oldLesion->getPrincipalClinicalItem());
 
-    QVERIFY(widget->buildView(StandInSession::load(earlierSession, -5)));
+    QVERIFY(widget->buildView(StandInSession::load(earlierSession)));
     settle();
     QVERIFY(oldScene.isNull());
     // The old session's lesions no longer point into the scenes that went.
@@ -357,7 +357,7 @@ void tst_VisualizationWidgets::sessionShownInTwoWidgetsSurvivesARebuildOfOne()
     QVERIFY(own);
     QCOMPARE(own->scene(), primary->getScene(2));
 
-    QVERIFY(secondary->buildView(StandInSession::load(earlierSession, -5)));
+    QVERIFY(secondary->buildView(StandInSession::load(earlierSession)));
     settle();
     QVERIFY(!lesion->getPrincipalClinicalItem());
     QCOMPARE(primary->principalClinicalItemOf(lesion), own);
@@ -504,7 +504,7 @@ void tst_VisualizationWidgets::positionNamesOutsideTheFixedSet()
 
 void tst_VisualizationWidgets::pendingPairMarkerDoesNotOutliveItsScene()
 {
-    auto widget = shown(StandInSession::load(sessionWithExternal));
+    auto widget = shown(StandInSession::load(sessionWithExternal, 0));
     QVERIFY(widget);
     widget->selectImageAt(0, 1);
     QTest::qWait(100);
@@ -521,7 +521,7 @@ void tst_VisualizationWidgets::pendingPairMarkerDoesNotOutliveItsScene()
     QCOMPARE(selected.count(), 1);
     QCOMPARE(view->getPendingPairMarker(), marker);
 
-    QVERIFY(widget->buildView(StandInSession::load(earlierSession, -5)));
+    QVERIFY(widget->buildView(StandInSession::load(earlierSession)));
     settle();
     QVERIFY(!view->getPendingPairMarker());
     widget->setPairMode(false);
@@ -565,7 +565,8 @@ void tst_VisualizationWidgets::keyboardStepsThroughImages()
 
 void tst_VisualizationWidgets::layoutsRearrangeTheFrames()
 {
-    auto widget = shown(StandInSession::load(sessionWithExternal));
+    // Frontal images at the device's size, as the screenshots show them.
+    auto widget = shown(StandInSession::load(sessionWithExternal, 0));
     QVERIFY(widget);
     auto frame = [&](const char *name) { return widget->findChild<QWidget *>(name); };
     widget->selectImageAt(0, 1);
