@@ -591,6 +591,9 @@ void tst_VisualizationWidgets::layoutsRearrangeTheFrames()
     grabTo(*widget, QStringLiteral("visualization_dermoscopic.png"));
 
     widget->showClinicalLayout();
+    // The main window takes the preview frame out beside its body schemes.
+    QWidget schemeArea;
+    widget->getDermaFrame()->setParent(&schemeArea);
     QTest::qWait(100);
     QVERIFY(widget->isClinicalLayout());
     QVERIFY(frame("rightFrame")->isVisible());
