@@ -107,7 +107,7 @@ QtVisualizationWidgets::~QtVisualizationWidgets()
             view->setScene(nullptr);
     m_nameMaps.clear();
     m_firstTiles.clear();
-    m_principalItems.clear();
+    m_principals.clear();
     m_scenes.clear();
 }
 
@@ -483,8 +483,7 @@ void QtVisualizationWidgets::resetForNewSession()
     emptyPreview();
     m_nameMaps.clear();
     m_firstTiles.clear();
-    m_principalItems.clear();
-    m_principalMarkers.clear();
+    m_principals.clear();
     m_listView->clearHighlight();
     m_selectedRow = -1;
     m_currentListIndex = QPersistentModelIndex();
@@ -529,7 +528,6 @@ bool QtVisualizationWidgets::buildViewSteps(const QSharedPointer<SessionVisualiz
     m_session = session;
     connectSession();
     m_listView->setSession(session);
-    const QString folder = session ? session->getFolderPath() : QString();
     m_overviewView->reset();
     m_closeUpView->reset();
     QCoreApplication::processEvents();

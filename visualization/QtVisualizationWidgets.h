@@ -286,9 +286,17 @@ private:
     std::vector<QRect> m_closeUpRects;
     std::vector<NameMap> m_nameMaps;
     std::map<int, ItemRef<ImageItem>> m_firstTiles;
-    // Lesion -> its principal clinical item and marker in this widget.
-    QHash<const LesionVisualizer *, ItemRef<ClinicalPixmapItem>> m_principalItems;
-    QHash<const LesionVisualizer *, QPointer<ImageItemRect>> m_principalMarkers;
+    // A lesion's principal clinical item and marker in this widget. The
+    // lesion is kept weakly, so that another lesion made later at the same
+    // address is never taken for it.
+    struct Principal
+    {
+        QWeakPointer<LesionVisualizer> lesion;
+        ItemRef<ClinicalPixmapItem> item;
+        QPointer<ImageItemRect> marker;
+    };
+    QHash<const LesionVisualizer *, Principal> m_principals;
+    const Principal *principalOf(const QSharedPointer<LesionVisualizer> &lesion) const;
     int m_currentSceneIndex = noScene;
 
     int m_layoutWidth = 400;

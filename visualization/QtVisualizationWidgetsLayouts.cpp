@@ -360,7 +360,8 @@ void QtVisualizationWidgets::focusLesion(QSharedPointer<LesionVisualizer> lesion
     if (!lesion)
         return;
     ClinicalPixmapItem *item = principalClinicalItemOf(lesion);
-    ImageItemRect *marker = m_principalMarkers.value(lesion.data());
+    const Principal *principal = principalOf(lesion);
+    ImageItemRect *marker = principal ? principal->marker.data() : nullptr;
     if (!item || !marker || marker->parentItem() != item || !item->scene()) {
         kelvaris::trace(QStringLiteral("focusLesion: no principal image or marker"));
         return;

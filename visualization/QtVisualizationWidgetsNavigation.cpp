@@ -419,14 +419,22 @@ QSharedPointer<LesionVisualizer> QtVisualizationWidgets::lesionOfProxyIndex(cons
     return LesionsModel::lesionOf(proxy->mapToSource(index));
 }
 
+const QtVisualizationWidgets::Principal *
+QtVisualizationWidgets::principalOf(const QSharedPointer<LesionVisualizer> &lesion) const
+{
+    const auto it = m_principals.constFind(lesion.data());
+    if (it == m_principals.constEnd() || it->lesion.toStrongRef() != lesion)
+        return nullptr;
+    return &*it;
+}
+
 ClinicalPixmapItem *
 QtVisualizationWidgets::principalClinicalItemOf(const QSharedPointer<LesionVisualizer> &lesion) const
 {
     if (!lesion)
         return nullptr;
-    const auto it = m_principalItems.constFind(lesion.data());
-    if (it != m_principalItems.constEnd())
-        return it->get();
+    if (const Principal *principal = principalOf(lesion))
+        return principal->item.get();
     // A spot marked after the build: the lesion knows its item; it counts
     // only when it is in one of this widget's scenes.
     ClinicalPixmapItem *item = lesion->getPrincipalClinicalItem();

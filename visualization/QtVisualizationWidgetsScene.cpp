@@ -209,9 +209,8 @@ void QtVisualizationWidgets::addLesionsToScene(GraphicsScene *scene, int p, cons
 
         ClinicalPixmapItem *principal = itemFor(lesion->getMainPose());
         lesion->setPrincipalClinicalItem(principal, p + 1);
-        m_principalItems.insert(lesion.data(), ItemRef<ClinicalPixmapItem>{principal, scene});
-        if (principalMarker)
-            m_principalMarkers.insert(lesion.data(), principalMarker);
+        m_principals.insert(
+            lesion.data(), Principal{lesion, ItemRef<ClinicalPixmapItem>{principal, scene}, principalMarker});
         if (d > 0 && principalMarker && model)
             model->addItem(lesion);
     }
