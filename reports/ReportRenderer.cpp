@@ -4,6 +4,7 @@
 #include "widgets/Trace.h"
 
 #include <QPageSize>
+#include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
@@ -68,7 +69,17 @@ void ReportRenderer::render(const QString &html)
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     settings->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
-    connect(m_page, &QWebEnginePage::loadFinished, this, &ReportRenderer::loaded);
+    // Only the report page's own load counts: a refused navigation elsewhere
+    // (a refresh or link in the page) ends as a failed load of that address.
+    connect(m_page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo &info) {
+        if (info.url() != ReportSchemeHandler::pageUrl())
+            return;
+        if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)
+            loaded(true);
+        else if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus ||
+                 info.status() == QWebEngineLoadingInfo::LoadStoppedStatus)
+            loaded(false);
+    });
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus, int exitCode) {
                 fail(QStringLiteral("the render process ended (%1)").arg(exitCode));
@@ -79,13 +90,14 @@ void ReportRenderer::render(const QString &html)
 
 void ReportRenderer::loaded(bool ok)
 {
-    if (m_done || !m_page)
+    if (m_done || !m_page || m_printing)
         return;
     if (!ok) {
         kelvaris::trace(QStringLiteral("ERROR in generate pdf!"));
         fail(QStringLiteral("the page did not load"));
         return;
     }
+    m_printing = true;
     // Only the callback form: nothing of the report is written to a file.
     const QPointer<ReportRenderer> self(this);
     m_page->printToPdf(

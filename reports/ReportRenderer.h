@@ -51,4 +51,5 @@ private:
     QTimer m_timeout;
     bool m_started = false;
     bool m_done = false;
+    bool m_printing = false;
 };
