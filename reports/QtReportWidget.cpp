@@ -124,6 +124,8 @@ QWidget *QtReportWidget::buildReportsPage()
     auto *list = new QWidget;
     list->setObjectName(QStringLiteral("scrollAreaReportsList"));
     scrollArea->setWidget(list);
+    scrollArea->viewport()->setAutoFillBackground(false);
+    list->setAutoFillBackground(false);
     layout->addWidget(scrollArea, 1);
     connect(addReportButton, &QPushButton::clicked, this, [this] {
         if (templatesListed)
@@ -262,6 +264,8 @@ QWidget *QtReportWidget::buildEditorPage()
     layout->addLayout(m_sectionsLayout);
     layout->addStretch(1);
     area->setWidget(content);
+    area->viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
     pageLayout->addWidget(area, 1);
 
     previewReportButton = new QPushButton(tr("Preview Report"), page);
@@ -317,6 +321,8 @@ void QtReportWidget::setReportsList(ReportList list)
     }
     grid->setRowStretch(row, 1);
     scrollArea->setWidget(table);
+    // The dialog's dark panel shows through (setWidget turns filling on).
+    table->setAutoFillBackground(false);
     stackedWidget->setCurrentIndex(ReportsPage);
     reportsListed = true;
 }

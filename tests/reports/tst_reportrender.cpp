@@ -339,6 +339,9 @@ int main(int argc, char **argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     ReportSchemeHandler::registerScheme();
     QApplication app(argc, argv);
+    QFile styleSheet(ReportTestSupport::sourceFile(QStringLiteral("resources/styleSheet.qss")));
+    if (styleSheet.open(QIODevice::ReadOnly))
+        app.setStyleSheet(QString::fromUtf8(styleSheet.readAll()));
     ReportTestSupport::installPageTemplate(home + "/work");
     QDir::setCurrent(home + "/work");
     tst_ReportRender test;
