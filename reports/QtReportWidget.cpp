@@ -475,18 +475,28 @@ bool QtReportWidget::imagesWanted() const
     return false;
 }
 
-QString QtReportWidget::pageHtml(const QString &pageTemplate, const QStringList &imageElements) const
+ReportPage::Fields QtReportWidget::pageFields() const
 {
-    QString sectionsHtml;
-    for (SectionWidget *section : sections)
-        sectionsHtml += section->html();
     ReportPage::Fields fields;
     fields.logo = logo;
     fields.date = QDate::currentDate().toString(QStringLiteral("dd/MM/yyyy"));
     fields.patientName = patientName;
     fields.doctorName = doctorName;
     fields.serverName = serverName;
-    return ReportPage::assemble(pageTemplate, fields, sectionsHtml, imagesWanted(), imageElements);
+    return fields;
+}
+
+QString QtReportWidget::sectionsHtml() const
+{
+    QString html;
+    for (SectionWidget *section : sections)
+        html += section->html();
+    return html;
+}
+
+QString QtReportWidget::pageHtml(const QString &pageTemplate, const QStringList &imageElements) const
+{
+    return ReportPage::assemble(pageTemplate, pageFields(), sectionsHtml(), imagesWanted(), imageElements);
 }
 
 void QtReportWidget::on_savePDFbutton_clicked()
@@ -524,25 +534,32 @@ void QtReportWidget::on_savePDFbutton_clicked()
     m_rendering = true;
     previewReportButton->setEnabled(false);
     const int generation = ++m_renderGeneration;
-    QtConcurrent::run([jpegs = std::move(jpegs)] {
+    // The page grows to megabytes with the pictures: it is put together on
+    // the thread pool too, from texts taken here.
+    const ReportPage::Fields fields = pageFields();
+    const QString sections = sectionsHtml();
+    const bool withImages = imagesWanted();
+    QtConcurrent::run([jpegs = std::move(jpegs), pageTemplate, fields, sections, withImages] {
         QStringList elements;
-        for (const QByteArray &jpeg : jpegs)
-            elements << ReportPage::encodeImage(jpeg);
-        return elements;
-    }).then(this, [this, generation, leftOut, pageTemplate](QStringList elements) {
+        int failed = 0;
+        for (const QByteArray &jpeg : jpegs) {
+            const QString element = ReportPage::encodeImage(jpeg);
+            element.isEmpty() ? void(++failed) : void(elements << element);
+        }
+        return std::make_pair(
+            ReportPage::assemble(pageTemplate, fields, sections, withImages, elements).toUtf8(), failed);
+    }).then(this, [this, generation, leftOut](std::pair<QByteArray, int> page) {
         if (generation != m_renderGeneration)
             return;
-        int missing = leftOut;
-        QStringList usable;
-        for (const QString &element : elements)
-            element.isEmpty() ? void(++missing) : void(usable << element);
+        const int missing = leftOut + page.second;
         if (missing > 0)
             notify(tr("%1 images are not downloaded yet and were left out").arg(missing));
-        renderPage(pageHtml(pageTemplate, usable));
+        emit pageAssembled(int(page.first.size()));
+        renderPage(page.first);
     });
 }
 
-void QtReportWidget::renderPage(const QString &html)
+void QtReportWidget::renderPage(const QByteArray &html)
 {
     delete m_renderer;
     m_renderer = new ReportRenderer(this);

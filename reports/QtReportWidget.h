@@ -1,5 +1,7 @@
 #pragma once
 
+#include "reports/ReportPage.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QDialog>
@@ -61,6 +63,9 @@ public:
     // choice, with the given image elements (pure apart from reading
     // pageTemplate's file).
     QString pageHtml(const QString &pageTemplate, const QStringList &imageElements) const;
+    // What pageHtml needs from the widgets, taken on the GUI thread.
+    ReportPage::Fields pageFields() const;
+    QString sectionsHtml() const;
     bool imagesWanted() const;
 
     // Writes the last PDF through a save file; false (and a notification)
@@ -108,6 +113,8 @@ signals:
     void previewReady();
     // A render ended without a PDF.
     void renderFailed();
+    // The page text is assembled and goes to the renderer (for measurements).
+    void pageAssembled(int bytes);
 
 public slots:
     void recievedReportJson(QJsonDocument document);
@@ -128,7 +135,7 @@ private:
     QWidget *buildPreviewPage();
     QWidget *buildEditorPage();
     void openLink(const QString &link);
-    void renderPage(const QString &html);
+    void renderPage(const QByteArray &html);
     void showPdf(const QByteArray &bytes);
     void renderingFailed();
     void notify(const QString &message);

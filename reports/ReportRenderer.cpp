@@ -49,7 +49,7 @@ QPageLayout ReportRenderer::pageLayout()
                        QPageLayout::Point);
 }
 
-void ReportRenderer::render(const QString &html)
+void ReportRenderer::render(const QByteArray &html)
 {
     if (m_started)
         return;
@@ -59,7 +59,7 @@ void ReportRenderer::render(const QString &html)
     m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
     m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
     m_handler = new ReportSchemeHandler(this);
-    m_handler->setPage(html.toUtf8());
+    m_handler->setPage(html);
     m_profile->installUrlSchemeHandler(ReportSchemeHandler::schemeName(), m_handler);
 
     m_page = new ReportWebPage(m_profile, this);
@@ -98,6 +98,7 @@ void ReportRenderer::loaded(bool ok)
         return;
     }
     m_printing = true;
+    emit pageLoaded();
     // Only the callback form: nothing of the report is written to a file.
     const QPointer<ReportRenderer> self(this);
     m_page->printToPdf(

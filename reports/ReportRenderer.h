@@ -31,10 +31,13 @@ public:
     // How long the load and print may take together (60 s by default).
     void setTimeout(int milliseconds) { m_timeout.setInterval(milliseconds); }
 
-    // One render per object.
-    void render(const QString &html);
+    // One render per object. The page as UTF-8.
+    void render(const QByteArray &html);
+    void render(const QString &html) { render(html.toUtf8()); }
 
 signals:
+    // The page is loaded and printing starts (for measurements).
+    void pageLoaded();
     void finished(QByteArray pdf);
     // reason is for the trace; the user is told the report could not be rendered.
     void failed(QString reason);
