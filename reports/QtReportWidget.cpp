@@ -154,7 +154,8 @@ QWidget *QtReportWidget::buildPreviewPage()
     auto *sizeButton = reportButton(QString(), page);
     sizeButton->setIcon(twoStateIcon(QStringLiteral(":/icon/reduce"), QStringLiteral(":/icon/fullscreen")));
     sizeButton->setCheckable(true);
-    connect(sizeButton, &QPushButton::toggled, this, [this](bool on) { on ? showMaximized() : showNormal(); });
+    connect(sizeButton, &QPushButton::toggled, this,
+            [this](bool on) { on ? showMaximized() : showNormal(); });
     auto *backButton = reportButton(QStringLiteral(":/icon/return"), page);
     connect(backButton, &QPushButton::clicked, this, [this] { stackedWidget->setCurrentIndex(EditorPage); });
     uploadButton = reportButton(QStringLiteral(":/icon/upload.svg"), page);
@@ -214,10 +215,12 @@ QWidget *QtReportWidget::buildEditorPage()
     templateNameButton->setObjectName(QStringLiteral("sectionTemplateSelecionButtonMiddle"));
     auto *right = new QPushButton(barButtons);
     right->setObjectName(QStringLiteral("sectionTemplateSelecionButtonRight"));
-    right->setIcon(svgToIcon(recolorSvg(QStringLiteral(":/icon/edit"), QColor(255, 218, 195)), QSize(16, 16)));
+    right->setIcon(
+        svgToIcon(recolorSvg(QStringLiteral(":/icon/edit"), QColor(255, 218, 195)), QSize(16, 16)));
     for (QPushButton *button : {left, templateNameButton, right}) {
         barButtonsLayout->addWidget(button);
-        connect(button, &QPushButton::clicked, this, [this] { stackedWidget->setCurrentIndex(TemplatesPage); });
+        connect(button, &QPushButton::clicked, this,
+                [this] { stackedWidget->setCurrentIndex(TemplatesPage); });
     }
     barLayout->addStretch(1);
     barLayout->addWidget(barButtons);
@@ -303,10 +306,10 @@ void QtReportWidget::setReportsList(ReportList list)
         auto *date = new QLabel(dates.first.toString(QStringLiteral("yyyy-M-d")), table);
         auto *sessionDate = new QLabel(dates.second.toString(QStringLiteral("yyyy-M-d")), table);
         // The address comes from the server: escaped, so that it stays one link.
-        auto *link = new QLabel(QStringLiteral("<a style=\"color: WhiteSmoke;\" href=\"") +
-                                    url.toString(QUrl::FullyEncoded).toHtmlEscaped() +
-                                    QStringLiteral("\">PDF</a>"),
-                                table);
+        auto *link =
+            new QLabel(QStringLiteral("<a style=\"color: WhiteSmoke;\" href=\"") +
+                           url.toString(QUrl::FullyEncoded).toHtmlEscaped() + QStringLiteral("\">PDF</a>"),
+                       table);
         link->setTextFormat(Qt::RichText);
         link->setOpenExternalLinks(false);
         link->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse |
@@ -451,6 +454,8 @@ bool QtReportWidget::loadFirstTemplate()
     timer.setSingleShot(true);
     connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(this, &QtReportWidget::templateReady, &loop, &QEventLoop::quit);
+    // Closing the dialog ends the wait at once.
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
     emit getReportJson(templateUrl);
     if (!m_templateArrived) {
         timer.start(m_templateWait);
@@ -624,7 +629,8 @@ void QtReportWidget::reportUploadFailed(QString message)
 bool QtReportWidget::savePdfTo(const QString &path)
 {
     QSaveFile file(path);
-    if (pdf.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(pdf) != pdf.size() || !file.commit()) {
+    if (pdf.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(pdf) != pdf.size() ||
+        !file.commit()) {
         notify(tr("The report could not be saved to %1").arg(path));
         return false;
     }

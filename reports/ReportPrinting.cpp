@@ -27,8 +27,8 @@ QRect ReportPrinting::fitted(const QSizeF &pageSize, const QRect &target)
         width = int(height * ratio);
     else
         height = int(width / ratio);
-    return QRect(target.x() + (target.width() - width) / 2, target.y() + (target.height() - height) / 2, width,
-                 height);
+    return QRect(target.x() + (target.width() - width) / 2, target.y() + (target.height() - height) / 2,
+                 width, height);
 }
 
 ReportPrinting::Outcome ReportPrinting::print(const QByteArray &pdf, QPrinter &printer)

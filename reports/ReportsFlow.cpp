@@ -41,8 +41,8 @@ void ReportsFlow::reconnectReportSignals()
             QStringLiteral("La connexió 'receivedReportTemplateList' existia i s'ha desconnectat."));
     else
         kelvaris::trace(QStringLiteral("La connexió 'receivedReportTemplateList' no existia."));
-    m_listConnection = connect(m_server, &ServerVisualizer::reportsListRecieved, this,
-                               &ReportsFlow::reportsListRecieved);
+    m_listConnection =
+        connect(m_server, &ServerVisualizer::reportsListRecieved, this, &ReportsFlow::reportsListRecieved);
     m_templatesConnection = connect(m_server, &ServerVisualizer::receivedReportTemplateList, this,
                                     &ReportsFlow::openReportEditor);
 }
@@ -58,7 +58,8 @@ void ReportsFlow::wireDialog(QtReportWidget *dialog, ServerVisualizer *server, i
                 server->uploadReport(patientId, sessionId, pdf);
             });
     connect(server, &ServerVisualizer::receivedReportTemplateList, dialog, &QtReportWidget::informTemplates);
-    connect(dialog, &QtReportWidget::getReportsTemplateList, server, &ServerVisualizer::getReportTemplateList);
+    connect(dialog, &QtReportWidget::getReportsTemplateList, server,
+            &ServerVisualizer::getReportTemplateList);
 }
 
 void ReportsFlow::reportListButtonClicked()
@@ -113,9 +114,8 @@ void ReportsFlow::runDialog(const QJsonDocument &templatesList, bool withTemplat
         m_opening = false;
         return;
     }
-    QPointer<QtReportWidget> dialog =
-        new QtReportWidget(context.doctorName, context.patientName, context.serverName, context.session,
-                           m_window);
+    QPointer<QtReportWidget> dialog = new QtReportWidget(context.doctorName, context.patientName,
+                                                         context.serverName, context.session, m_window);
     m_dialog = dialog;
     m_opening = false;
     wireDialog(dialog, m_server, context.session->getPatientId(), context.session->getSessionId());

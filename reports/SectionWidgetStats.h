@@ -15,11 +15,11 @@ class SectionWidgetStats : public SectionWidget
 public:
     struct Counts
     {
-        int clinicalImages = 0;       // camera records over the session's positions
-        int dermatoscopicImages = 0;  // lesions not labelled "Detected"
+        int clinicalImages = 0;      // camera records over the session's positions
+        int dermatoscopicImages = 0; // lesions not labelled "Detected"
         int lesions = 0;
-        int exeresis = 0;             // lesions labelled "Exeresis"
-        int followUp = 0;             // lesions labelled "Follow up"
+        int exeresis = 0; // lesions labelled "Exeresis"
+        int followUp = 0; // lesions labelled "Follow up"
     };
 
     SectionWidgetStats(QJsonObject json, QWidget *parent, QSharedPointer<SessionVisualizer> session);

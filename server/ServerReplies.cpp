@@ -223,11 +223,11 @@ std::optional<std::vector<ReportEntry>> reportList(const QByteArray &body, const
     std::vector<ReportEntry> entries;
     for (const QJsonValue &value : document.array()) {
         const QJsonObject entry = value.toObject();
-        const QDate date =
-            QDate::fromString(entry.value(QStringLiteral("date")).toString(), Qt::ISODate);
+        const QDate date = QDate::fromString(entry.value(QStringLiteral("date")).toString(), Qt::ISODate);
         const QDate sessionDate =
             QDate::fromString(entry.value(QStringLiteral("session_date")).toString(), Qt::ISODate);
-        const QUrl url(baseUrl + QStringLiteral("/getReport/") + entry.value(QStringLiteral("url")).toString());
+        const QUrl url(baseUrl + QStringLiteral("/getReport/") +
+                       entry.value(QStringLiteral("url")).toString());
         entries.push_back({{date, sessionDate}, url});
     }
     return entries;

@@ -66,12 +66,13 @@ QSharedPointer<SessionVisualizer> session()
     for (int position = 0; position < 4; ++position) {
         QJsonArray list;
         for (int i = 1; i <= 5; ++i)
-            list.append(QJsonObject{{"numericID", i},
-                                    {"lesionLabel", "Follow up"},
-                                    {"mainPose", pose(1)},
-                                    {"instancesBbox", QJsonArray{QJsonObject{{"x", 1200}, {"y", 800}, {"w", 40}, {"h", 40}}}},
-                                    {"instancesPosition", QJsonArray{pose(1)}},
-                                    {"dermatoscopicIds", QJsonArray{QStringLiteral("20240301_%1_%2").arg(position).arg(i)}}});
+            list.append(QJsonObject{
+                {"numericID", i},
+                {"lesionLabel", "Follow up"},
+                {"mainPose", pose(1)},
+                {"instancesBbox", QJsonArray{QJsonObject{{"x", 1200}, {"y", 800}, {"w", 40}, {"h", 40}}}},
+                {"instancesPosition", QJsonArray{pose(1)}},
+                {"dermatoscopicIds", QJsonArray{QStringLiteral("20240301_%1_%2").arg(position).arg(i)}}});
         lesions.insert(QString::number(position), list);
         cameras.insert(QString::number(position), QJsonArray{pose(1), pose(2), pose(3)});
     }
@@ -87,8 +88,9 @@ QSharedPointer<SessionVisualizer> session()
     int seed = 0;
     for (int position = 0; position < 4; ++position)
         for (int i = 1; i <= 5; ++i)
-            result->storeFile(result->dermatoscopicPath(QStringLiteral("20240301_%1_%2").arg(position).arg(i)),
-                              photograph(++seed), 1);
+            result->storeFile(
+                result->dermatoscopicPath(QStringLiteral("20240301_%1_%2").arg(position).arg(i)),
+                photograph(++seed), 1);
     return result;
 }
 
@@ -99,7 +101,8 @@ QJsonDocument longTemplate()
         "The examination covered the whole skin surface under standard lighting. Every lesion above two "
         "millimetres was photographed and measured; changes against the previous session were reviewed.\n");
     for (int i = 0; i < 12; ++i) {
-        sections.append(QJsonObject{{"type", "0"}, {"title", QStringLiteral("Finding %1").arg(i + 1)},
+        sections.append(QJsonObject{{"type", "0"},
+                                    {"title", QStringLiteral("Finding %1").arg(i + 1)},
                                     {"text", paragraph.repeated(4)}});
         if (i % 3 == 0)
             sections.append(QJsonObject{{"type", "2"}, {"title", "Lesion statistics"}});
@@ -157,7 +160,8 @@ int main(int argc, char **argv)
     QObject::connect(&dialog, &QtReportWidget::pageAssembled, [&](int) { assembledAt = clock.elapsed(); });
     for (int run = 0; run < 5; ++run) {
         bool ready = false;
-        const auto connection = QObject::connect(&dialog, &QtReportWidget::previewReady, [&] { ready = true; });
+        const auto connection =
+            QObject::connect(&dialog, &QtReportWidget::previewReady, [&] { ready = true; });
         longestStall = 0;
         tick.start();
         ticker.start();
@@ -185,11 +189,11 @@ int main(int argc, char **argv)
         memory.push_back(residentKiB());
         stalls.push_back(longestStall);
         if (qEnvironmentVariableIsSet("BENCH_VERBOSE"))
-            std::printf("run %d: assembled %lld ms, total %lld ms, longest stall so far %lld ms ending at %lld ms, "
-                        "%ld KiB\n",
-                        run, static_cast<long long>(assembledAt), static_cast<long long>(total),
-                        static_cast<long long>(longestStall), static_cast<long long>(stallEndedAt),
-                        memory.back());
+            std::printf(
+                "run %d: assembled %lld ms, total %lld ms, longest stall so far %lld ms ending at %lld ms, "
+                "%ld KiB\n",
+                run, static_cast<long long>(assembledAt), static_cast<long long>(total),
+                static_cast<long long>(longestStall), static_cast<long long>(stallEndedAt), memory.back());
         dialog.stackedWidget->setCurrentIndex(QtReportWidget::EditorPage);
     }
     auto median = [](std::vector<double> values) {
@@ -204,7 +208,8 @@ int main(int argc, char **argv)
     std::printf("report render total: %.0f ms\n", total);
     std::printf("report render per page: %.0f ms\n", pages ? total / pages : 0.0);
     // The first render also starts the web engine on the GUI thread, once per run of the program.
-    std::printf("report render first render longest GUI stall: %lld ms\n", static_cast<long long>(stalls.front()));
+    std::printf("report render first render longest GUI stall: %lld ms\n",
+                static_cast<long long>(stalls.front()));
     std::printf("report render longest GUI stall: %lld ms\n",
                 static_cast<long long>(*std::max_element(stalls.begin() + 1, stalls.end())));
     std::printf("report render memory after render 1: %ld KiB\n", memory.front());

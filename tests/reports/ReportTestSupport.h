@@ -24,12 +24,13 @@ inline QJsonObject pose(double x)
 
 inline QJsonObject lesion(const QString &label, int number, const QString &dermatoscopicId = QString())
 {
-    QJsonObject object{{"numericID", number},
-                       {"lesionPriority", 1},
-                       {"mainPose", pose(1)},
-                       {"bbox", QJsonObject{{"x", 1200}, {"y", 800}, {"w", 40}, {"h", 40}}},
-                       {"instancesBbox", QJsonArray{QJsonObject{{"x", 1200}, {"y", 800}, {"w", 40}, {"h", 40}}}},
-                       {"instancesPosition", QJsonArray{pose(1)}}};
+    QJsonObject object{
+        {"numericID", number},
+        {"lesionPriority", 1},
+        {"mainPose", pose(1)},
+        {"bbox", QJsonObject{{"x", 1200}, {"y", 800}, {"w", 40}, {"h", 40}}},
+        {"instancesBbox", QJsonArray{QJsonObject{{"x", 1200}, {"y", 800}, {"w", 40}, {"h", 40}}}},
+        {"instancesPosition", QJsonArray{pose(1)}}};
     if (!label.isEmpty())
         object.insert("lesionLabel", label);
     if (!dermatoscopicId.isEmpty())
@@ -49,8 +50,8 @@ inline QJsonObject document()
                         {"2", QJsonArray{}},
                         {"3", QJsonArray{pose(4)}},
                         {"-1", QJsonArray{pose(5)}}};
-    QJsonObject lesions{{"0", QJsonArray{lesion("Follow up", 1, "20240301_1"), lesion("Exeresis", 2, "20240301_2"),
-                                         lesion("Detected", 3)}},
+    QJsonObject lesions{{"0", QJsonArray{lesion("Follow up", 1, "20240301_1"),
+                                         lesion("Exeresis", 2, "20240301_2"), lesion("Detected", 3)}},
                         {"1", QJsonArray{lesion("Captured", 1, "20240301_3")}},
                         {"2", QJsonArray{}},
                         {"3", QJsonArray{lesion("Custom 1", 1, "20240301_4")}},
@@ -103,7 +104,8 @@ inline QString sourceFile(const QString &relative)
 inline bool installPageTemplate(const QString &dir)
 {
     QFile::remove(dir + QStringLiteral("/report.html"));
-    return QFile::copy(sourceFile(QStringLiteral("resources/report.html")), dir + QStringLiteral("/report.html"));
+    return QFile::copy(sourceFile(QStringLiteral("resources/report.html")),
+                       dir + QStringLiteral("/report.html"));
 }
 
 inline QString screenshotPath(const QString &name)

@@ -175,8 +175,8 @@ void tst_ReportEditor::templateSectionsOfEachClinic_data()
     // The empty text disappears from the report.
     QTest::newRow("empty text") << "Short follow-up.json" << QStringList{"Summary", "Comments"} << 1;
     QTest::newRow("other clinic") << "Screening report.json"
-                                  << QStringList{"Reason for visit", "Lesion statistics", "Findings", "Actions",
-                                                 "About dermoscopy"}
+                                  << QStringList{"Reason for visit", "Lesion statistics", "Findings",
+                                                 "Actions", "About dermoscopy"}
                                   << 2;
     QTest::newRow("no sections") << "Empty template.json" << QStringList{} << 0;
 }
@@ -244,7 +244,8 @@ void tst_ReportEditor::onlyHttpLinksAreOpened_data()
     QTest::newRow("https") << QUrl("https://127.0.0.1:1/getReport/11/5.pdf?s=1&e=2")
                            << "https://127.0.0.1:1/getReport/11/5.pdf?s=1&e=2";
     QTest::newRow("markup in the path stays in the link")
-        << QUrl("https://h.example/getReport/\"><img src=x>") << "https://h.example/getReport/%22%3E%3Cimg%20src=x%3E";
+        << QUrl("https://h.example/getReport/\"><img src=x>")
+        << "https://h.example/getReport/%22%3E%3Cimg%20src=x%3E";
     QTest::newRow("script") << QUrl("javascript:alert(1)") << "";
     QTest::newRow("local file") << QUrl("file:///etc/passwd") << "";
 }
@@ -353,7 +354,8 @@ void tst_ReportEditor::failedUploadsNeverShowSuccess()
     QCOMPARE(failed.count(), 1);
     QVERIFY(dialog->uploadButton->isEnabled());
     QCOMPARE(flowNotifications.count(), 1);
-    QCOMPARE(flowNotifications.first().first().toString(), QStringLiteral("The report could not be uploaded"));
+    QCOMPARE(flowNotifications.first().first().toString(),
+             QStringLiteral("The report could not be uploaded"));
     for (const QList<QVariant> &n : dialogNotifications)
         QVERIFY(n.first().toString() != QStringLiteral("Report uploaded successfully"));
 }

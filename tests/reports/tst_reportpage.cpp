@@ -45,10 +45,14 @@ void tst_ReportPage::escapeText_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("markup and placeholder") << "<&[sections]" << "&lt;&amp;&#91;sections]";
-    QTest::newRow("attribute break-out") << "\"><img src=x>" << "&quot;&gt;&lt;img src=x&gt;";
-    QTest::newRow("newlines") << "one\ntwo\n" << "one<br>two<br>";
-    QTest::newRow("arg marker kept") << "50%2 %1" << "50%2 %1";
+    QTest::newRow("markup and placeholder") << "<&[sections]"
+                                            << "&lt;&amp;&#91;sections]";
+    QTest::newRow("attribute break-out") << "\"><img src=x>"
+                                         << "&quot;&gt;&lt;img src=x&gt;";
+    QTest::newRow("newlines") << "one\ntwo\n"
+                              << "one<br>two<br>";
+    QTest::newRow("arg marker kept") << "50%2 %1"
+                                     << "50%2 %1";
 }
 
 void tst_ReportPage::escapeText()
@@ -62,15 +66,22 @@ void tst_ReportPage::safeImageSource_data()
 {
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("script") << "javascript:x" << "";
-    QTest::newRow("local file") << "file:///etc/passwd" << "";
-    QTest::newRow("resource") << "qrc:/icon/edit" << "";
-    QTest::newRow("html data") << "data:text/html,<script>x</script>" << "";
-    QTest::newRow("relative") << "logo.png" << "";
-    QTest::newRow("png data") << "data:image/png;base64,iVBO" << "data:image/png;base64,iVBO";
+    QTest::newRow("script") << "javascript:x"
+                            << "";
+    QTest::newRow("local file") << "file:///etc/passwd"
+                                << "";
+    QTest::newRow("resource") << "qrc:/icon/edit"
+                              << "";
+    QTest::newRow("html data") << "data:text/html,<script>x</script>"
+                               << "";
+    QTest::newRow("relative") << "logo.png"
+                              << "";
+    QTest::newRow("png data") << "data:image/png;base64,iVBO"
+                              << "data:image/png;base64,iVBO";
     QTest::newRow("https with query") << "https://h.example/l.png?a=1&b=\"2\""
                                       << "https://h.example/l.png?a=1&amp;b=&quot;2&quot;";
-    QTest::newRow("http") << "http://h.example/[x].png" << "http://h.example/&#91;x].png";
+    QTest::newRow("http") << "http://h.example/[x].png"
+                          << "http://h.example/&#91;x].png";
 }
 
 void tst_ReportPage::safeImageSource()
@@ -89,7 +100,8 @@ void tst_ReportPage::assembleFillsOnlyTheTemplatesPlaceholders()
     fields.doctorName = QStringLiteral("\"><img src=x>");
     fields.serverName = QStringLiteral("demo [doctorName]");
     const QString page = ReportPage::assemble(
-        QStringLiteral("<img src=\"[logo]\">[Current Date]|[patientName]|[doctorName]|[serverName]|[sections]"),
+        QStringLiteral(
+            "<img src=\"[logo]\">[Current Date]|[patientName]|[doctorName]|[serverName]|[sections]"),
         fields, QStringLiteral("<div>S</div>"), false, {});
     QCOMPARE(page, QStringLiteral("<img src=\"\">07/12/2026|&lt;&amp;&#91;sections]|&quot;&gt;&lt;img "
                                   "src=x&gt;|demo &#91;doctorName]|<div>S</div>"));
@@ -100,11 +112,9 @@ void tst_ReportPage::assembleImagesBlock_data()
     QTest::addColumn<bool>("withImages");
     QTest::addColumn<QStringList>("images");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("no label chosen: untouched")
-        << false << QStringList{} << "<p>[dermatoscopicImgs]</p>";
+    QTest::newRow("no label chosen: untouched") << false << QStringList{} << "<p>[dermatoscopicImgs]</p>";
     QTest::newRow("two images after the page")
-        << true << QStringList{"<i1>", "<i2>"}
-        << "<p><i1><i2></p><div class = \"pagina-a4\"><i1><i2></div>";
+        << true << QStringList{"<i1>", "<i2>"} << "<p><i1><i2></p><div class = \"pagina-a4\"><i1><i2></div>";
     QTest::newRow("chosen labels without pictures")
         << true << QStringList{} << "<p></p><div class = \"pagina-a4\"></div>";
 }
@@ -125,13 +135,17 @@ void tst_ReportPage::textSection_data()
     QTest::addColumn<bool>("switchedOn");
     QTest::addColumn<QString>("expected");
     QTest::newRow("text with markup and newline")
-        << "Notes %2" << "a\n<b>x</b>" << true
+        << "Notes %2"
+        << "a\n<b>x</b>" << true
         << "<div class=\"section\"><h2>Notes %2</h2><p>a<br>&lt;b&gt;x&lt;/b&gt;</p></div>";
     QTest::newRow("script stays text")
-        << "S" << "<script>document.title='x'</script>" << true
+        << "S"
+        << "<script>document.title='x'</script>" << true
         << "<div class=\"section\"><h2>S</h2><p>&lt;script&gt;document.title='x'&lt;/script&gt;</p></div>";
-    QTest::newRow("empty text disappears") << "Comments" << "" << true << "";
-    QTest::newRow("switched off") << "Notes" << "text" << false << "";
+    QTest::newRow("empty text disappears") << "Comments"
+                                           << "" << true << "";
+    QTest::newRow("switched off") << "Notes"
+                                  << "text" << false << "";
 }
 
 void tst_ReportPage::textSection()
@@ -153,7 +167,8 @@ void tst_ReportPage::listSection_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("several ticked")
         << false << QList<int>{0, 2}
-        << "<div class=\"section\"><h2>Risk</h2><ul><li>&#91;dermatoscopicImgs]</li><li>&lt;c&gt;</li></ul></div>";
+        << "<div "
+           "class=\"section\"><h2>Risk</h2><ul><li>&#91;dermatoscopicImgs]</li><li>&lt;c&gt;</li></ul></div>";
     QTest::newRow("exclusive: a paragraph")
         << true << QList<int>{1} << "<div class=\"section\"><h2>Risk</h2><p>b</p></div>";
     QTest::newRow("exclusive: the last tick wins")
@@ -167,11 +182,10 @@ void tst_ReportPage::listSection()
     QFETCH(QList<int>, ticked);
     QFETCH(QString, expected);
     QWidget parent;
-    SectionWidgetList section(
-        QJsonObject{{"type", exclusive ? "3" : "1"},
-                    {"title", "Risk"},
-                    {"items", QJsonArray{"[dermatoscopicImgs]", "b", "<c>"}}},
-        &parent, exclusive);
+    SectionWidgetList section(QJsonObject{{"type", exclusive ? "3" : "1"},
+                                          {"title", "Risk"},
+                                          {"items", QJsonArray{"[dermatoscopicImgs]", "b", "<c>"}}},
+                              &parent, exclusive);
     QCOMPARE(int(section.rows.size()), 3);
     for (int row : ticked)
         section.rows[row].first->click();
@@ -183,15 +197,20 @@ void tst_ReportPage::textAndPhotoSection_data()
     QTest::addColumn<QString>("photo");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("script photo dropped")
-        << "javascript:x" << "t\nu"
-        << "<div class=\"section\"><h2>P</h2><div class=\"flexDiv\"><img  src = \"\" class = \"roundIMG\"  ><p "
-           "align = \"justify\">t<br>u</p></div></div>";
+    QTest::newRow("script photo dropped") << "javascript:x"
+                                          << "t\nu"
+                                          << "<div class=\"section\"><h2>P</h2><div class=\"flexDiv\"><img  "
+                                             "src = \"\" class = \"roundIMG\"  ><p "
+                                             "align = \"justify\">t<br>u</p></div></div>";
     QTest::newRow("image data kept, %1 in text")
-        << "data:image/svg+xml;base64,QQ==" << "%1"
-        << "<div class=\"section\"><h2>P</h2><div class=\"flexDiv\"><img  src = \"data:image/svg+xml;base64,QQ==\" "
+        << "data:image/svg+xml;base64,QQ=="
+        << "%1"
+        << "<div class=\"section\"><h2>P</h2><div class=\"flexDiv\"><img  src = "
+           "\"data:image/svg+xml;base64,QQ==\" "
            "class = \"roundIMG\"  ><p align = \"justify\">%1</p></div></div>";
-    QTest::newRow("empty text disappears") << "data:image/png;base64,QQ==" << "" << "";
+    QTest::newRow("empty text disappears") << "data:image/png;base64,QQ=="
+                                           << ""
+                                           << "";
 }
 
 void tst_ReportPage::textAndPhotoSection()
@@ -200,8 +219,8 @@ void tst_ReportPage::textAndPhotoSection()
     QFETCH(QString, text);
     QFETCH(QString, expected);
     QWidget parent;
-    SectionWidgetTextAndPhoto section(QJsonObject{{"type", "4"}, {"title", "P"}, {"text", text}, {"photo", photo}},
-                                      &parent);
+    SectionWidgetTextAndPhoto section(
+        QJsonObject{{"type", "4"}, {"title", "P"}, {"text", text}, {"photo", photo}}, &parent);
     QVERIFY(section.isHidden());
     QCOMPARE(section.html(), expected);
 }
@@ -256,7 +275,8 @@ void tst_ReportPage::encodeImageBringsTheLongerSideTo2000()
     const QString suffix = QStringLiteral("\" width=\"100%\" >");
     QVERIFY(element.startsWith(prefix));
     QVERIFY(element.endsWith(suffix));
-    const QByteArray base64 = element.mid(prefix.size(), element.size() - prefix.size() - suffix.size()).toLatin1();
+    const QByteArray base64 =
+        element.mid(prefix.size(), element.size() - prefix.size() - suffix.size()).toLatin1();
     QCOMPARE(QImage::fromData(QByteArray::fromBase64(base64), "JPG").size(), expected);
     QCOMPARE(ReportPage::encodeImage(QByteArray("not a jpeg")), QString());
 }
@@ -267,8 +287,10 @@ void tst_ReportPage::clinicsOfATemplateList()
         QJsonObject{{"name", "A"},
                     {"files", QJsonArray{QJsonObject{{"filename", "a1"}, {"url", "https://s/a1"}},
                                          QJsonObject{{"filename", "a2"}, {"url", "https://s/a2"}}}}},
-        QJsonObject{{"name", "B"}, {"files", QJsonArray{QJsonObject{{"filename", "b1"}, {"url", "https://s/b1"}}}}},
-        QJsonObject{{"name", "A"}, {"files", QJsonArray{QJsonObject{{"filename", "a3"}, {"url", "https://s/a3"}}}}},
+        QJsonObject{{"name", "B"},
+                    {"files", QJsonArray{QJsonObject{{"filename", "b1"}, {"url", "https://s/b1"}}}}},
+        QJsonObject{{"name", "A"},
+                    {"files", QJsonArray{QJsonObject{{"filename", "a3"}, {"url", "https://s/a3"}}}}},
         QJsonValue(7)};
     const auto clinics = ReportTemplates::clinics(QJsonDocument(list));
     QVERIFY(clinics.has_value());
@@ -284,12 +306,12 @@ void tst_ReportPage::clinicsOfATemplateList()
 
 void tst_ReportPage::templateSectionsOfKnownTypes()
 {
-    const QJsonObject document{{"logo", "data:image/png;base64,QQ=="},
-                               {"sections", QJsonArray{QJsonObject{{"type", "0"}, {"title", "a"}},
-                                                       QJsonObject{{"type", "9"}, {"title", "b"}},
-                                                       QJsonObject{{"title", "c"}},
-                                                       QJsonObject{{"type", 2}, {"title", "d"}},
-                                                       QJsonObject{{"type", "4"}, {"title", "e"}}}}};
+    const QJsonObject document{
+        {"logo", "data:image/png;base64,QQ=="},
+        {"sections",
+         QJsonArray{QJsonObject{{"type", "0"}, {"title", "a"}}, QJsonObject{{"type", "9"}, {"title", "b"}},
+                    QJsonObject{{"title", "c"}}, QJsonObject{{"type", 2}, {"title", "d"}},
+                    QJsonObject{{"type", "4"}, {"title", "e"}}}}};
     const auto parsed = ReportTemplates::parseTemplate(QJsonDocument(document));
     QVERIFY(parsed.has_value());
     QCOMPARE(parsed->logo, QString("data:image/png;base64,QQ=="));

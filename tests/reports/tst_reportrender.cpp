@@ -148,7 +148,8 @@ void tst_ReportRender::scriptsAndNavigationHaveNoEffect()
 
 void tst_ReportRender::aPageOver2MiBRenders()
 {
-    const QString image = ReportPage::encodeImage(ReportTestSupport::jpeg(QSize(2400, 1800), QColor(160, 90, 60)));
+    const QString image =
+        ReportPage::encodeImage(ReportTestSupport::jpeg(QSize(2400, 1800), QColor(160, 90, 60)));
     QVERIFY(!image.isEmpty());
     QStringList images;
     for (int i = 0; i < 20; ++i)
@@ -187,9 +188,10 @@ void tst_ReportRender::previewFromTheEditor()
     QSignalSpy ready(&dialog, &QtReportWidget::previewReady);
     dialog.recievedReportJson(QJsonDocument(QJsonObject{
         {"logo", "javascript:alert(1)"},
-        {"sections", QJsonArray{QJsonObject{{"type", "0"}, {"title", "Findings"}, {"text", "Two naevi to watch."}},
-                                QJsonObject{{"type", "2"}, {"title", "Lesion statistics"}},
-                                QJsonObject{{"type", "1"}, {"title", "Actions"}, {"items", QJsonArray{"Biopsy"}}}}}}));
+        {"sections",
+         QJsonArray{QJsonObject{{"type", "0"}, {"title", "Findings"}, {"text", "Two naevi to watch."}},
+                    QJsonObject{{"type", "2"}, {"title", "Lesion statistics"}},
+                    QJsonObject{{"type", "1"}, {"title", "Actions"}, {"items", QJsonArray{"Biopsy"}}}}}}));
     QCOMPARE(dialog.currentPage(), int(QtReportWidget::EditorPage));
     QCOMPARE(int(dialog.sections.size()), 3);
     dialog.imageButtons.at("Follow up")->click();

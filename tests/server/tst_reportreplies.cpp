@@ -1,0 +1,82 @@
+// Readers of the report replies: the report list and the upload target.
+
+#include "server/ServerReplies.h"
+
+#include <QTest>
+
+class tst_ReportReplies : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void reportList_data();
+    void reportList();
+    void reportUploadTarget_data();
+    void reportUploadTarget();
+};
+
+void tst_ReportReplies::reportList_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("readable");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QDate>("firstDate");
+    QTest::addColumn<QDate>("firstSessionDate");
+    QTest::addColumn<QString>("firstUrl");
+    QTest::newRow("empty list") << QByteArray("[]") << true << 0 << QDate() << QDate() << "";
+    QTest::newRow("two reports")
+        << QByteArray(R"([{"date":"2026-11-20","session_date":"2026-11-17","url":"11/5.pdf?s=ab&e=9"},)"
+                      R"({"date":"2025-10-17","session_date":"2025-10-14","url":"11/4.pdf"}])")
+        << true << 2 << QDate(2026, 11, 20) << QDate(2026, 11, 17)
+        << "https://api.example/getReport/11/5.pdf?s=ab&e=9";
+    QTest::newRow("missing keys") << QByteArray(R"([{}])") << true << 1 << QDate() << QDate()
+                                  << "https://api.example/getReport/";
+    QTest::newRow("an object is no list")
+        << QByteArray(R"({"results":[]})") << false << 0 << QDate() << QDate() << "";
+    QTest::newRow("an error page") << QByteArray("<html>503</html>") << false << 0 << QDate() << QDate()
+                                   << "";
+}
+
+void tst_ReportReplies::reportList()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(bool, readable);
+    QFETCH(int, count);
+    QFETCH(QDate, firstDate);
+    QFETCH(QDate, firstSessionDate);
+    QFETCH(QString, firstUrl);
+    const auto list = ServerReplies::reportList(body, QStringLiteral("https://api.example"));
+    QCOMPARE(list.has_value(), readable);
+    if (!list)
+        return;
+    QCOMPARE(int(list->size()), count);
+    if (count == 0)
+        return;
+    QCOMPARE(list->front().first.first, firstDate);
+    QCOMPARE(list->front().first.second, firstSessionDate);
+    QCOMPARE(list->front().second.toString(), firstUrl);
+}
+
+void tst_ReportReplies::reportUploadTarget_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QUrl>("expected");
+    QTest::newRow("target with fields")
+        << QByteArray(R"({"id":3,"url":{"url":"https://s.example/put?sig=1","fields":{}}})")
+        << QUrl("https://s.example/put?sig=1");
+    QTest::newRow("no fields") << QByteArray(R"({"url":{"url":"https://s.example/put"}})") << QUrl();
+    QTest::newRow("fields not an object")
+        << QByteArray(R"({"url":{"url":"https://s.example/put","fields":[]}})") << QUrl();
+    QTest::newRow("no url") << QByteArray(R"({"url":{"fields":{}}})") << QUrl();
+    QTest::newRow("not json") << QByteArray("oops") << QUrl();
+}
+
+void tst_ReportReplies::reportUploadTarget()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QUrl, expected);
+    QCOMPARE(ServerReplies::reportUploadTarget(body), expected);
+}
+
+QTEST_GUILESS_MAIN(tst_ReportReplies)
+#include "tst_reportreplies.moc"
