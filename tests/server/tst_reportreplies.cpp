@@ -1,4 +1,4 @@
-// Readers of the report replies: the report list and the upload target.
+// The reader of the report list reply.
 
 #include "server/ServerReplies.h"
 
@@ -11,8 +11,6 @@ class tst_ReportReplies : public QObject
 private slots:
     void reportList_data();
     void reportList();
-    void reportUploadTarget_data();
-    void reportUploadTarget();
 };
 
 void tst_ReportReplies::reportList_data()
@@ -33,8 +31,6 @@ void tst_ReportReplies::reportList_data()
                                   << "https://api.example/getReport/";
     QTest::newRow("an object is no list")
         << QByteArray(R"({"results":[]})") << false << 0 << QDate() << QDate() << "";
-    QTest::newRow("an error page") << QByteArray("<html>503</html>") << false << 0 << QDate() << QDate()
-                                   << "";
 }
 
 void tst_ReportReplies::reportList()
@@ -55,27 +51,6 @@ void tst_ReportReplies::reportList()
     QCOMPARE(list->front().first.first, firstDate);
     QCOMPARE(list->front().first.second, firstSessionDate);
     QCOMPARE(list->front().second.toString(), firstUrl);
-}
-
-void tst_ReportReplies::reportUploadTarget_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QUrl>("expected");
-    QTest::newRow("target with fields")
-        << QByteArray(R"({"id":3,"url":{"url":"https://s.example/put?sig=1","fields":{}}})")
-        << QUrl("https://s.example/put?sig=1");
-    QTest::newRow("no fields") << QByteArray(R"({"url":{"url":"https://s.example/put"}})") << QUrl();
-    QTest::newRow("fields not an object")
-        << QByteArray(R"({"url":{"url":"https://s.example/put","fields":[]}})") << QUrl();
-    QTest::newRow("no url") << QByteArray(R"({"url":{"fields":{}}})") << QUrl();
-    QTest::newRow("not json") << QByteArray("oops") << QUrl();
-}
-
-void tst_ReportReplies::reportUploadTarget()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(QUrl, expected);
-    QCOMPARE(ServerReplies::reportUploadTarget(body), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_ReportReplies)
