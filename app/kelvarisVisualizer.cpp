@@ -1,6 +1,7 @@
 #include "app/kelvarisVisualizer.h"
 
 #include "app/ScreenMetrics.h"
+#include "reports/ReportsFlow.h"
 #include "widgets/CustomHoverButton.h"
 #include "widgets/CustomMessageBox.h"
 #include "widgets/CustomTitleBar.h"
@@ -208,7 +209,8 @@ void kelvarisVisualizer::buildTopBarButtons()
     connect(saveSessionButton, &QPushButton::clicked, this, &kelvarisVisualizer::saveSessionButton_clicked);
     connect(exitButton, &QPushButton::clicked, this, &kelvarisVisualizer::exitButton_clicked);
     connect(logoutButton, &QPushButton::clicked, this, &kelvarisVisualizer::logoutButton_clicked);
-    // The report, registration and manual capture buttons are wired with their flows.
+    // The registration and manual capture buttons are wired with their flows.
+    setUpReports();
 }
 
 void kelvarisVisualizer::buildBackgroundPage()
@@ -424,3 +426,39 @@ void kelvarisVisualizer::syncManualDermatosDone(std::unordered_map<QString, QSha
 void kelvarisVisualizer::viewModeButtonClicked(int) {} // view modes
 void kelvarisVisualizer::sessionArrivalCheck() {}      // session loading
 void kelvarisVisualizer::startLogin() {}               // login
+
+// --- reports -------------------------------------------------------------------------------
+
+void kelvarisVisualizer::setUpReports()
+{
+    reportsFlow = new ReportsFlow(this);
+    reportsFlow->setContextProvider([this] {
+        return ReportsFlow::Context{userName, currentPatientName(), serverName, principalSession};
+    });
+    connect(reportListButton, &QPushButton::clicked, reportsFlow, &ReportsFlow::reportListButtonClicked);
+    connect(reportButton, &QPushButton::clicked, reportsFlow, &ReportsFlow::reportButtonClicked);
+    connect(reportsFlow, &ReportsFlow::showNotification, this,
+            [](const QString &message, int timeout) { showNotification(message, timeout); });
+    if (serverVisualizer)
+        reportsFlow->connectTo(serverVisualizer);
+}
+
+void kelvarisVisualizer::openReportEditor(QJsonDocument templatesList)
+{
+    reportsFlow->openReportEditor(templatesList);
+}
+
+void kelvarisVisualizer::reportsListRecieved(std::vector<std::pair<std::pair<QDate, QDate>, QUrl>> list)
+{
+    reportsFlow->reportsListRecieved(std::move(list));
+}
+
+void kelvarisVisualizer::reconnectReportSignals()
+{
+    reportsFlow->reconnectReportSignals();
+}
+
+QString kelvarisVisualizer::currentPatientName() const
+{
+    return QString();
+} // patient panel

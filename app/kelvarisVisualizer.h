@@ -19,10 +19,15 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <QDate>
+#include <QUrl>
+
 #include <atomic>
 #include <map>
 #include <memory>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 class CustomHoverButton;
 class LesionVisualizer;
@@ -32,6 +37,7 @@ class QScreen;
 class QSplitter;
 class QSvgRenderer;
 class QtVisualizationWidgets;
+class ReportsFlow;
 class ServerVisualizer;
 class SessionVisualizer;
 class SessionsModel;
@@ -101,6 +107,11 @@ public slots:
     bool buildSecondaryView();
     void syncManualDermatosDone(std::unordered_map<QString, QSharedPointer<LesionVisualizer>> map);
 
+    // --- reports: forwarded to the reports flow ---------------------------------
+    void openReportEditor(QJsonDocument templatesList);
+    void reportsListRecieved(std::vector<std::pair<std::pair<QDate, QDate>, QUrl>> list);
+    void reconnectReportSignals();
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -118,6 +129,12 @@ private:
     void viewModeButtonClicked(int mode);
     void sessionArrivalCheck();
     void startLogin();
+    // Reports: the flow, its buttons and its notifications. The flow's server
+    // connections are made by reportsFlow->connectTo(serverVisualizer) once
+    // the server client exists.
+    void setUpReports();
+    // The name shown in the patient panel (the loaded patient's).
+    QString currentPatientName() const;
 
     Ui::kelvarisVisualizerClass ui;
 
@@ -151,6 +168,7 @@ private:
     int currentPatientId = -1;
     QString searchStyleClosed;
     QString searchStyleOpen;
+    ReportsFlow *reportsFlow = nullptr;
     std::shared_ptr<std::atomic<bool>> captureFlag;
 
     // The view-mode and action buttons of the top bar.

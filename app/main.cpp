@@ -1,4 +1,5 @@
 #include "app/kelvarisVisualizer.h"
+#include "reports/ReportSchemeHandler.h"
 
 #include <QApplication>
 #include <QFile>
@@ -34,6 +35,9 @@ int main(int argc, char **argv)
 {
     // The report renderer shares GL contexts; this must precede the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // Reports are served to the web engine from memory; its schemes are fixed
+    // once the application exists.
+    ReportSchemeHandler::registerScheme();
     QApplication app(argc, argv);
     app.setWindowIcon(QIcon(QStringLiteral(":/rsc/LOGO-03.jpg")));
 

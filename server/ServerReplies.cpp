@@ -215,4 +215,31 @@ std::vector<SessionDocument> sessionList(const QByteArray &body)
     return result;
 }
 
+std::optional<std::vector<ReportEntry>> reportList(const QByteArray &body, const QString &baseUrl)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    if (!document.isArray())
+        return std::nullopt;
+    std::vector<ReportEntry> entries;
+    for (const QJsonValue &value : document.array()) {
+        const QJsonObject entry = value.toObject();
+        const QDate date = QDate::fromString(entry.value(QStringLiteral("date")).toString(), Qt::ISODate);
+        const QDate sessionDate =
+            QDate::fromString(entry.value(QStringLiteral("session_date")).toString(), Qt::ISODate);
+        const QUrl url(baseUrl + QStringLiteral("/getReport/") +
+                       entry.value(QStringLiteral("url")).toString());
+        entries.push_back({{date, sessionDate}, url});
+    }
+    return entries;
+}
+
+QUrl reportUploadTarget(const QByteArray &body)
+{
+    const QJsonObject target = object(body).value(QStringLiteral("url")).toObject();
+    if (!target.value(QStringLiteral("fields")).isObject())
+        return QUrl();
+    const QJsonValue url = target.value(QStringLiteral("url"));
+    return url.isString() ? QUrl(url.toString()) : QUrl();
+}
+
 } // namespace ServerReplies

@@ -3,11 +3,13 @@
 #include "server/Patient.h"
 
 #include <QByteArray>
+#include <QDate>
 #include <QNetworkReply>
 #include <QString>
 #include <QUrl>
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 // Readers of the server's reply bodies. They take untrusted bytes, never
@@ -73,5 +75,17 @@ struct SessionDocument
 };
 // The documents of a patient's session list that can be requested.
 std::vector<SessionDocument> sessionList(const QByteArray &body);
+
+// --- reports ---------------------------------------------------------------------
+
+// One finished report: (report date, session date) and the PDF's URL.
+using ReportEntry = std::pair<std::pair<QDate, QDate>, QUrl>;
+// The entries of a report list reply, in reply order; each URL is
+// baseUrl + "/getReport/" + the entry's "url". Missing keys give null dates and
+// that prefix alone. Empty when the body is no JSON array.
+std::optional<std::vector<ReportEntry>> reportList(const QByteArray &body, const QString &baseUrl);
+// The storage target of a report upload reply: "url"."url" when "url"."fields"
+// is an object; an empty URL otherwise.
+QUrl reportUploadTarget(const QByteArray &body);
 
 } // namespace ServerReplies

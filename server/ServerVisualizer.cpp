@@ -371,6 +371,8 @@ const ServerVisualizer::DispatchTable &ServerVisualizer::dispatchTable()
         {{kS3, QStringLiteral("post")}, &ServerVisualizer::replyUploadPut},
         {{kEc2, QStringLiteral("retakeManual")}, &ServerVisualizer::replyRetakeManual},
         {{kEc2, QStringLiteral("getReportTemplate")}, &ServerVisualizer::replyReportTemplateList},
+        {{kEc2, QStringLiteral("uploadReport")}, &ServerVisualizer::replyReportUploadTarget},
+        {{kEc2, QStringLiteral("getReport")}, &ServerVisualizer::replyReportList},
         {{kEc2, QStringLiteral("login")}, &ServerVisualizer::replyLogin},
         {{kEc2, QStringLiteral("mfa")}, &ServerVisualizer::replySecondFactor},
         {{kEc2, QStringLiteral("codeConfirm")}, &ServerVisualizer::replySecondFactor},
@@ -423,7 +425,14 @@ void ServerVisualizer::handleFailure(QNetworkReply *reply)
           (status ? QStringLiteral(" HTTP ") + QString::number(status) : QString()));
     const QByteArray body = remainingBody(reply);
 
-    if (server == kEc2 && operation == QLatin1String("registerPatient")) {
+    if (operation == QLatin1String("uploadReport")) {
+        // Whichever step failed, the doctor must not believe the report stored.
+        emit reportUploadFailed(tr("The report could not be uploaded"));
+    } else if (server == kEc2 && operation == QLatin1String("getReport")) {
+        emit reportRequestFailed(tr("The report list could not be read"));
+    } else if (operation == QLatin1String("getReportTemplate")) {
+        emit reportRequestFailed(tr("The report templates could not be read"));
+    } else if (server == kEc2 && operation == QLatin1String("registerPatient")) {
         // Never silent: an empty or long body (an error page) gives a plain message.
         emit registeredPatientIncorrectly(ServerReplies::registrationRefusal(status, body, reply->error()));
     } else if (server == kEc2 && operation == QLatin1String("assignExternalDermato")) {
@@ -1060,4 +1069,60 @@ void ServerVisualizer::uploadAttemptFailed(const QString &why, bool storage)
         m_unsavedNoticeShown = true;
         emit uploadNotice(tr("Changes not yet saved – retrying"));
     }
+}
+
+// --- reports ------------------------------------------------------------------------------
+
+void ServerVisualizer::getReportTemplateList()
+{
+    getRequest(apiUrl(QStringLiteral("/api/me/reportTemplate/")), kEc2, QStringLiteral("getReportTemplate"));
+}
+
+void ServerVisualizer::getReportTemplate(QUrl url)
+{
+    getRequest(url, kS3, QStringLiteral("getReportTemplate"));
+}
+
+void ServerVisualizer::uploadReport(int patientID, int sessionID, QByteArray pdf)
+{
+    QNetworkRequest request(apiUrl(QStringLiteral("/api/patients/") + QString::number(patientID) +
+                                   QStringLiteral("/sessions/") + QString::number(sessionID) +
+                                   QStringLiteral("/reports/")));
+    request.setRawHeader("X-Session-Token", sessionToken.toUtf8());
+    QNetworkReply *reply =
+        send("POST", request, {}, kEc2, QStringLiteral("uploadReport"), {}, CancelDownload | TraceErrors);
+    // The PDF travels with its own request: a second upload started before this
+    // target arrives must not replace it.
+    reply->setProperty("reportPdf", pdf);
+}
+
+void ServerVisualizer::replyReportUploadTarget(QNetworkReply *reply)
+{
+    const QUrl target = ServerReplies::reportUploadTarget(reply->readAll());
+    if (target.isEmpty()) {
+        trace(QStringLiteral("uploadReport: the answer holds no upload target"));
+        emit reportUploadFailed(tr("The report could not be uploaded"));
+        return;
+    }
+    putFile(target, reply->property("reportPdf").toByteArray(), QStringLiteral("application/pdf"),
+            QStringLiteral("uploadReport"));
+}
+
+void ServerVisualizer::getReport(int patientID)
+{
+    QNetworkRequest request(
+        apiUrl(QStringLiteral("/api/patients/") + QString::number(patientID) + QStringLiteral("/reports/")));
+    request.setRawHeader("X-Session-Token", sessionToken.toUtf8());
+    send("GET", request, {}, kEc2, QStringLiteral("getReport"), {}, CancelDownload | TraceErrors);
+}
+
+void ServerVisualizer::replyReportList(QNetworkReply *reply)
+{
+    const auto reports = ServerReplies::reportList(reply->readAll(), baseUrl);
+    if (!reports) {
+        trace(QStringLiteral("[ERROR] ServerVisualizer::replyFinishedEc2getReport"));
+        emit reportRequestFailed(tr("The report list could not be read"));
+        return;
+    }
+    emit reportsListRecieved(*reports);
 }

@@ -148,6 +148,20 @@ public:
     // -3 "m.jpg", -4 "e.jpg".
     static int imageQuality(QString &filename);
 
+    // --- reports ---------------------------------------------------------------------
+
+    // The user's report templates, grouped by clinic: receivedReportTemplateList.
+    void getReportTemplateList();
+    // One template by its storage URL: recievedReportTemplate.
+    void getReportTemplate(QUrl url);
+    // Asks for a storage target, then PUTs the PDF there: reportUploaded() or
+    // reportUploadFailed(). Each call keeps its own PDF, so two uploads in quick
+    // succession store two reports. The PUT is not retried.
+    void uploadReport(int patientID, int sessionID, QByteArray pdf);
+    // The patient's finished reports: reportsListRecieved, or
+    // reportRequestFailed when the answer is no list.
+    void getReport(int patientID);
+
 public slots:
     void downloadImage(int patientID, int sessionID, QString filename, QString url, QString type);
 
@@ -178,6 +192,11 @@ signals:
                          int typeQuality);
     void reportUploaded();
     void reportsListRecieved(std::vector<std::pair<std::pair<QDate, QDate>, QUrl>> reports);
+    // A report upload that did not end stored (failed request, no target).
+    void reportUploadFailed(QString message);
+    // A report list, template list or template request that failed or gave
+    // no list.
+    void reportRequestFailed(QString message);
     void totpNeeded();
     void mailCodeNeeded();
     void loginCorrect();
@@ -255,6 +274,8 @@ private:
     void replyReportTemplateList(QNetworkReply *reply);
     void replyReportTemplate(QNetworkReply *reply);
     void replyReportUploaded(QNetworkReply *reply);
+    void replyReportUploadTarget(QNetworkReply *reply);
+    void replyReportList(QNetworkReply *reply);
 
     void finishLoginStep(const ServerReplies::LoginStep &step, bool authenticatorCode);
     void sendPermissionsRequest();

@@ -309,22 +309,23 @@ void tst_ServerVisualizer::onlyHttpsIsFetched_data()
     QTest::addColumn<QString>("url"); // "$FILE" a local JPEG, "$HTTP" a plain listener
     QTest::addColumn<QString>("operation");
     QTest::addColumn<QString>("retryAt"); // the API URL asked again, or empty
+    QTest::addColumn<QString>("told");    // the signals that tell the failure
 
     const QString jpegData = QStringLiteral("data:image/jpeg;base64,/9j/4AAQSkZJRgABAQAAAQABAAD/2Q==");
     QTest::newRow("file: image") << "$FILE"
-                                 << "downloadImage" << QString();
+                                 << "downloadImage" << QString() << QString();
     QTest::newRow("qrc: image") << "qrc:/icon/AppIconSVG"
-                                << "downloadImage" << QString();
-    QTest::newRow("data: image") << jpegData << "downloadImage" << QString();
+                                << "downloadImage" << QString() << QString();
+    QTest::newRow("data: image") << jpegData << "downloadImage" << QString() << QString();
     QTest::newRow("http: image") << "$HTTP"
-                                 << "downloadImage" << QString();
-    QTest::newRow("data: session document")
-        << QStringLiteral("data:application/json,%7B%22a%22%3A1%7D") << "getSessionJson" << QString();
+                                 << "downloadImage" << QString() << QString();
+    QTest::newRow("data: session document") << QStringLiteral("data:application/json,%7B%22a%22%3A1%7D")
+                                            << "getSessionJson" << QString() << QString();
     QTest::newRow("file: report template") << "$FILE"
-                                           << "getReportTemplate" << QString();
+                                           << "getReportTemplate" << QString() << "reportRequestFailed:1";
     QTest::newRow("file: captured image") << "$FILE"
                                           << "downloadManual"
-                                          << "/api/sync/abcdef/manuals/0_4/";
+                                          << "/api/sync/abcdef/manuals/0_4/" << QString();
 }
 
 void tst_ServerVisualizer::onlyHttpsIsFetched()
@@ -332,6 +333,7 @@ void tst_ServerVisualizer::onlyHttpsIsFetched()
     QFETCH(QString, url);
     QFETCH(QString, operation);
     QFETCH(QString, retryAt);
+    QFETCH(QString, told);
 
     QTemporaryFile local;
     QVERIFY(local.open());
@@ -364,7 +366,7 @@ void tst_ServerVisualizer::onlyHttpsIsFetched()
         QTRY_COMPARE_WITH_TIMEOUT(int(requests.withOperation("downloadManualImgSync").size()), 1, 5000);
         QCOMPARE(requests.requests.front().url, QUrl(standIn->baseUrl() + retryAt));
     }
-    expectSignals(log, QString());
+    expectSignals(log, told);
     QVERIFY(requests.withOperation(operation).empty());
     QVERIFY(!plain.hasPendingConnections());
 }

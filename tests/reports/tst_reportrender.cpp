@@ -1,0 +1,341 @@
+// Rendering a report to PDF through the web engine, in memory: page size,
+// text, large pages, disabled scripts and navigation, failures, printing,
+// and nothing of the patient left on disk.
+
+#include "ReportTestSupport.h"
+
+#include "reports/QtReportWidget.h"
+#include "reports/ReportPage.h"
+#include "reports/ReportPrinting.h"
+#include "reports/ReportRenderer.h"
+#include "reports/ReportSchemeHandler.h"
+#include "reports/SectionWidgetList.h"
+
+#include <QApplication>
+#include <QDirIterator>
+#include <QPdfDocument>
+#include <QPdfSelection>
+#include <QPdfView>
+#include <QPrinter>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QString kPatient = QStringLiteral("Zelestina Quarnberg-Oyelaran");
+
+struct Rendered
+{
+    bool finished = false;
+    bool failed = false;
+    QByteArray pdf;
+};
+
+Rendered render(const QString &html, int timeout = 60000)
+{
+    ReportRenderer renderer;
+    renderer.setTimeout(timeout);
+    QSignalSpy finished(&renderer, &ReportRenderer::finished);
+    QSignalSpy failed(&renderer, &ReportRenderer::failed);
+    renderer.render(html);
+    if (!QTest::qWaitFor([&] { return !finished.isEmpty() || !failed.isEmpty(); }, 30000))
+        return {};
+    // Whatever came first, nothing else may follow.
+    QTest::qWait(50);
+    Rendered result;
+    result.finished = !finished.isEmpty();
+    result.failed = !failed.isEmpty();
+    if (result.finished)
+        result.pdf = finished.first().first().toByteArray();
+    return result;
+}
+
+QString allText(QPdfDocument &document)
+{
+    QString text;
+    for (int page = 0; page < document.pageCount(); ++page)
+        text += document.getAllText(page).text() + QLatin1Char('\n');
+    return text;
+}
+
+QString pageTemplate()
+{
+    QFile file(ReportTestSupport::sourceFile(QStringLiteral("resources/report.html")));
+    file.open(QIODevice::ReadOnly);
+    return QString::fromUtf8(file.readAll());
+}
+
+} // namespace
+
+class tst_ReportRender : public QObject
+{
+    Q_OBJECT
+
+public:
+    QString home;
+
+private slots:
+    void rendersTheTextOnA4();
+    void scriptsAndNavigationHaveNoEffect();
+    void aPageOver2MiBRenders();
+    void noPdfInTimeIsAFailure();
+    void previewFromTheEditor();
+    void missingPageTemplateIsReported();
+    void printsEveryPageCentred();
+    void fittedRectangle_data();
+    void fittedRectangle();
+    void nothingOfThePatientOnDisk();
+
+private:
+    QByteArray m_multiPagePdf;
+};
+
+void tst_ReportRender::rendersTheTextOnA4()
+{
+    ReportPage::Fields fields;
+    fields.patientName = kPatient + QStringLiteral(" <&[sections]");
+    fields.doctorName = QStringLiteral("\"><b>Dr Ferran</b>");
+    fields.date = QStringLiteral("07/12/2026");
+    const QString sections = ReportPage::sectionStart(QStringLiteral("Clinical history")) +
+                             ReportPage::paragraph(QStringLiteral("No melanoma.\nFollow-up in 6 months.")) +
+                             ReportPage::sectionEnd();
+    const Rendered result = render(ReportPage::assemble(pageTemplate(), fields, sections, false, {}));
+    QVERIFY(result.finished);
+    QVERIFY(result.pdf.startsWith("%PDF"));
+
+    QBuffer buffer;
+    buffer.setData(result.pdf);
+    buffer.open(QIODevice::ReadOnly);
+    QPdfDocument document;
+    document.load(&buffer);
+    QCOMPARE(document.status(), QPdfDocument::Status::Ready);
+    QCOMPARE(document.pageCount(), 1);
+    // A4 in points.
+    QVERIFY(qAbs(document.pagePointSize(0).width() - 595.3) < 1.0);
+    QVERIFY(qAbs(document.pagePointSize(0).height() - 841.9) < 1.0);
+    const QString text = allText(document);
+    QVERIFY2(text.contains(kPatient + QStringLiteral(" <&[sections]")), qPrintable(text));
+    QVERIFY(text.contains(QStringLiteral("\"><b>Dr Ferran</b>")));
+    QVERIFY(text.contains(QStringLiteral("Follow-up in 6 months.")));
+    QVERIFY(text.contains(QStringLiteral("07/12/2026")));
+
+    QFile look(ReportTestSupport::screenshotPath(QStringLiteral("report-text.pdf")));
+    if (look.open(QIODevice::WriteOnly))
+        look.write(result.pdf);
+}
+
+void tst_ReportRender::scriptsAndNavigationHaveNoEffect()
+{
+    // Worst case: markup that reached the page unescaped.
+    const QString page = QStringLiteral(
+        "<html><head><meta http-equiv=\"refresh\" content=\"0;url=https://127.0.0.1:9/away\"></head><body>"
+        "<p id=\"t\">original text</p><script>document.getElementById('t').textContent='SCRIPT RAN';"
+        "location.href='https://127.0.0.1:9/away';</script></body></html>");
+    const Rendered result = render(page);
+    QVERIFY(result.finished);
+    QBuffer buffer;
+    buffer.setData(result.pdf);
+    buffer.open(QIODevice::ReadOnly);
+    QPdfDocument document;
+    document.load(&buffer);
+    const QString text = allText(document);
+    QVERIFY2(text.contains(QStringLiteral("original text")), qPrintable(text));
+    QVERIFY(!text.contains(QStringLiteral("SCRIPT RAN")));
+}
+
+void tst_ReportRender::aPageOver2MiBRenders()
+{
+    const QString image =
+        ReportPage::encodeImage(ReportTestSupport::jpeg(QSize(2400, 1800), QColor(160, 90, 60)));
+    QVERIFY(!image.isEmpty());
+    QStringList images;
+    for (int i = 0; i < 20; ++i)
+        images << image;
+    ReportPage::Fields fields;
+    fields.patientName = kPatient;
+    const QString html = ReportPage::assemble(pageTemplate(), fields, QString(), true, images);
+    QVERIFY(html.toUtf8().size() > 2 * 1024 * 1024);
+    const Rendered result = render(html);
+    QVERIFY(result.finished);
+    QBuffer buffer;
+    buffer.setData(result.pdf);
+    buffer.open(QIODevice::ReadOnly);
+    QPdfDocument document;
+    document.load(&buffer);
+    // The first page, then two pictures of 2000 x 1500 per A4 page at most.
+    QVERIFY2(document.pageCount() >= 11, qPrintable(QString::number(document.pageCount())));
+    m_multiPagePdf = result.pdf;
+}
+
+void tst_ReportRender::noPdfInTimeIsAFailure()
+{
+    const Rendered result = render(QStringLiteral("<p>late</p>"), 1);
+    QVERIFY(result.failed);
+    QVERIFY(!result.finished);
+}
+
+void tst_ReportRender::previewFromTheEditor()
+{
+    const auto session = ReportTestSupport::makeSession();
+    // "Follow up" (d1) is downloaded, "Exeresis" (d2) is not.
+    ReportTestSupport::storeDermatoscopic(*session, "20240301_1",
+                                          ReportTestSupport::jpeg(QSize(600, 450), QColor(120, 70, 50)));
+    QtReportWidget dialog("Dr Ferran", kPatient, "demo", session);
+    QSignalSpy notifications(&dialog, qOverload<QString, int>(&QtReportWidget::showNotification));
+    QSignalSpy ready(&dialog, &QtReportWidget::previewReady);
+    dialog.recievedReportJson(QJsonDocument(QJsonObject{
+        {"logo", "javascript:alert(1)"},
+        {"sections",
+         QJsonArray{QJsonObject{{"type", "0"}, {"title", "Findings"}, {"text", "Two naevi to watch."}},
+                    QJsonObject{{"type", "2"}, {"title", "Lesion statistics"}},
+                    QJsonObject{{"type", "1"}, {"title", "Actions"}, {"items", QJsonArray{"Biopsy"}}}}}}));
+    QCOMPARE(dialog.currentPage(), int(QtReportWidget::EditorPage));
+    QCOMPARE(int(dialog.sections.size()), 3);
+    dialog.imageButtons.at("Follow up")->click();
+    dialog.imageButtons.at("Exeresis")->click();
+    dialog.resize(1100, 800);
+    dialog.show();
+    dialog.grab().save(ReportTestSupport::screenshotPath(QStringLiteral("report-editor.png")));
+
+    dialog.previewReportButton->click();
+    QVERIFY(ready.wait(30000));
+    QCOMPARE(dialog.currentPage(), int(QtReportWidget::PreviewPage));
+    QVERIFY(dialog.pdf.startsWith("%PDF"));
+    QVERIFY(dialog.pdfView->document());
+    QCOMPARE(dialog.pdfView->document()->pageCount(), 2);
+    QCOMPARE(notifications.count(), 1);
+    QCOMPARE(notifications.first().first().toString(),
+             QStringLiteral("1 images are not downloaded yet and were left out"));
+
+    QBuffer buffer;
+    buffer.setData(dialog.pdf);
+    buffer.open(QIODevice::ReadOnly);
+    QPdfDocument document;
+    document.load(&buffer);
+    const QString text = allText(document);
+    QVERIFY2(text.contains("Two naevi to watch."), qPrintable(text));
+    QVERIFY(text.contains("Lesions detected:"));
+    // The list section with nothing ticked is left out, title included.
+    QVERIFY(!text.contains("Actions"));
+
+    QTest::qWait(300);
+    dialog.grab().save(ReportTestSupport::screenshotPath(QStringLiteral("report-preview.png")));
+    QFile look(ReportTestSupport::screenshotPath(QStringLiteral("report-editor.pdf")));
+    if (look.open(QIODevice::WriteOnly))
+        look.write(dialog.pdf);
+}
+
+void tst_ReportRender::missingPageTemplateIsReported()
+{
+    QTemporaryDir empty;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(empty.path());
+    QtReportWidget dialog("Dr Ferran", kPatient, "demo", ReportTestSupport::makeSession());
+    QSignalSpy notifications(&dialog, qOverload<QString, int>(&QtReportWidget::showNotification));
+    QSignalSpy failed(&dialog, &QtReportWidget::renderFailed);
+    dialog.recievedReportJson(QJsonDocument(QJsonObject{{"sections", QJsonArray{}}}));
+    dialog.previewReportButton->click();
+    QDir::setCurrent(previous);
+    QVERIFY(failed.count() == 1 || failed.wait(5000));
+    QCOMPARE(dialog.currentPage(), int(QtReportWidget::EditorPage));
+    QVERIFY(dialog.pdf.isEmpty());
+    QCOMPARE(notifications.last().first().toString(), QStringLiteral("The report could not be rendered"));
+}
+
+void tst_ReportRender::printsEveryPageCentred()
+{
+    QVERIFY(!m_multiPagePdf.isEmpty());
+    QBuffer source;
+    source.setData(m_multiPagePdf);
+    source.open(QIODevice::ReadOnly);
+    QPdfDocument rendered;
+    rendered.load(&source);
+    const int pages = rendered.pageCount();
+
+    // A user's chosen target, the one place a report may be written.
+    QDir(home).mkpath("saved");
+    const QString target = home + "/saved/printed.pdf";
+    QPrinter printer(QPrinter::ScreenResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(target);
+    const ReportPrinting::Outcome outcome = ReportPrinting::print(m_multiPagePdf, printer);
+    QVERIFY(outcome.complete);
+    QCOMPARE(outcome.failedPage, 0);
+    QCOMPARE(outcome.pagesPrinted, pages);
+    QPdfDocument printed;
+    QCOMPARE(printed.load(target), QPdfDocument::Error::None);
+    QCOMPARE(printed.pageCount(), pages);
+}
+
+void tst_ReportRender::fittedRectangle_data()
+{
+    QTest::addColumn<QSizeF>("page");
+    QTest::addColumn<QRect>("target");
+    QTest::addColumn<QRect>("expected");
+    QTest::newRow("square target") << QSizeF(595, 842) << QRect(0, 0, 1000, 1000) << QRect(147, 0, 706, 1000);
+    QTest::newRow("wide target") << QSizeF(595, 842) << QRect(0, 0, 2000, 1000) << QRect(647, 0, 706, 1000);
+    QTest::newRow("narrow target") << QSizeF(595, 842) << QRect(0, 0, 500, 1000) << QRect(0, 146, 500, 707);
+}
+
+void tst_ReportRender::fittedRectangle()
+{
+    QFETCH(QSizeF, page);
+    QFETCH(QRect, target);
+    QFETCH(QRect, expected);
+    QCOMPARE(ReportPrinting::fitted(page, target), expected);
+}
+
+void tst_ReportRender::nothingOfThePatientOnDisk()
+{
+    // Everything the web engine and the program wrote under HOME, TMPDIR and
+    // the XDG folders during the renders above, except the user's own targets.
+    const QByteArray name = kPatient.toUtf8();
+    const QByteArray wide(reinterpret_cast<const char *>(kPatient.utf16()), kPatient.size() * 2);
+    QStringList holding;
+    QDirIterator it(home, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path.startsWith(home + "/saved/") || path == home + "/work/report.html")
+            continue;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = file.read(64 * 1024 * 1024);
+        if (bytes.contains(name) || bytes.contains(wide) || bytes.contains("Two naevi to watch"))
+            holding << path;
+    }
+    QVERIFY2(holding.isEmpty(), qPrintable(holding.join('\n')));
+    QVERIFY(QDir(home + "/work").entryList(QDir::Files | QDir::Hidden) == QStringList{"report.html"});
+}
+
+int main(int argc, char **argv)
+{
+    // Everything the process might write goes to one fresh folder, checked at the end.
+    const QString home = QDir::tempPath() + QStringLiteral("/kelvaris-report-home-") +
+                         QString::number(QCoreApplication::applicationPid());
+    QDir(home).removeRecursively();
+    for (const char *sub : {"work", "tmp", "cache", "data", "config"})
+        QDir().mkpath(home + QLatin1Char('/') + QLatin1String(sub));
+    qputenv("HOME", home.toUtf8());
+    qputenv("TMPDIR", (home + "/tmp").toUtf8());
+    qputenv("XDG_CACHE_HOME", (home + "/cache").toUtf8());
+    qputenv("XDG_DATA_HOME", (home + "/data").toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home + "/config").toUtf8());
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    ReportSchemeHandler::registerScheme();
+    QApplication app(argc, argv);
+    QFile styleSheet(ReportTestSupport::sourceFile(QStringLiteral("resources/styleSheet.qss")));
+    if (styleSheet.open(QIODevice::ReadOnly))
+        app.setStyleSheet(QString::fromUtf8(styleSheet.readAll()));
+    ReportTestSupport::installPageTemplate(home + "/work");
+    QDir::setCurrent(home + "/work");
+    tst_ReportRender test;
+    test.home = home;
+    const int result = QTest::qExec(&test, argc, argv);
+    QDir(home).removeRecursively();
+    return result;
+}
+
+#include "tst_reportrender.moc"
