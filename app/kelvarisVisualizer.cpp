@@ -1,6 +1,10 @@
 #include "app/kelvarisVisualizer.h"
 
+#include "app/KeyboardShortcuts.h"
+#include "app/LoginFlow.h"
+#include "app/PatientSearch.h"
 #include "app/ScreenMetrics.h"
+#include "server/ServerVisualizer.h"
 #include "widgets/CustomHoverButton.h"
 #include "widgets/CustomMessageBox.h"
 #include "widgets/CustomTitleBar.h"
@@ -39,14 +43,6 @@ kelvarisVisualizer::kelvarisVisualizer(QWidget *parent) : QMainWindow(parent)
     connect(screenTimer, &QTimer::timeout, this, &kelvarisVisualizer::onScreenChangedTimeout);
 
     // 3. The form; the top bar waits for the user's permissions.
-    searchStyleClosed = QStringLiteral(
-        "QLineEdit#searchLineEdit{border: 1px solid rgb(255,218,195);border-radius: 18px;background-color: "
-        "rgb(33, 33, 34);color: white;min-width: 18em;padding: 6px;font: 17px;border-top-left-radius: "
-        "0px;border-bottom-left-radius: 0px;border-left: 0px;}");
-    searchStyleOpen = QStringLiteral(
-        "QLineEdit#searchLineEdit{border: 1px solid rgb(255,218,195);border-radius: 18px;background-color: "
-        "rgb(33, 33, 34);color: white;min-width: 18em;padding: 6px;font: 17px;border-top-left-radius: "
-        "0px;border-bottom-left-radius: 0px;border-bottom-right-radius: 0px;border-left: 0px;}");
     ui.setupUi(this);
     // Wiring by name connects both overloads to the one click, which would run
     // "back to the menu" twice; clicked(bool) alone carries force = false.
@@ -95,8 +91,8 @@ kelvarisVisualizer::~kelvarisVisualizer()
 
 void kelvarisVisualizer::applyConfiguration(const AppConfiguration &config)
 {
-    // 7. The server client is created and wired with the login flow.
-    serverName = config.serverName;
+    // 7. The server client is created and wired with the login flow (after
+    // the buttons, which the flows show and hide).
     // searchLineEdit's textChanged reaches on_searchLineEdit_textChanged through
     // the by-name connection of setupUi. A second, explicit connect would not
     // be seen by Qt::UniqueConnection and would run every search twice.
@@ -111,6 +107,7 @@ void kelvarisVisualizer::applyConfiguration(const AppConfiguration &config)
 
     // 10. The view-mode and action buttons.
     buildTopBarButtons();
+    attachFlows(config);
 
     // The loading animation is shown on the view buttons while their sessions arrive.
     loadingMovie = new QMovie(QStringLiteral(":/icon/loading.gif"), QByteArray(), this);
@@ -137,7 +134,6 @@ void kelvarisVisualizer::applyConfiguration(const AppConfiguration &config)
     captureFlag = std::make_shared<std::atomic<bool>>(false);
     ui.progressBar->setTextVisible(false);
     ui.progressBar->hide();
-    ui.searchLineEdit->setStyleSheet(searchStyleClosed);
 
     connect(&receiveTimer, &QTimer::timeout, this, &kelvarisVisualizer::sessionArrivalCheck);
 
@@ -146,6 +142,39 @@ void kelvarisVisualizer::applyConfiguration(const AppConfiguration &config)
 
     // Posted, so the window is already visible behind the login dialog.
     QTimer::singleShot(0, this, &kelvarisVisualizer::startLogin);
+}
+
+void kelvarisVisualizer::attachFlows(const AppConfiguration &config)
+{
+    serverVisualizer = new ServerVisualizer(config.serverName, this);
+    const QStringList problems =
+        serverVisualizer->applyConfiguration(QJsonDocument::fromJson(config.document).object());
+    for (const QString &problem : problems)
+        kelvaris::trace(QStringLiteral("Configuration: ") + problem);
+
+    m_login = new LoginFlow(this,
+                            {ui.topBarWidget, ui.widget_doctor, ui.widget_admin, newPatientButton,
+                             logoutButton, ui.stackedWidget},
+                            config.serverName);
+    m_login->setConfigurationProblems(problems);
+    m_search = new PatientSearch(this, {ui.searchLineEdit, ui.searchButton, ui.selectorsLayout});
+
+    m_login->connectTo(serverVisualizer);
+    m_search->connectTo(serverVisualizer, m_login);
+
+    ui.labelButton->setToolTip(tr("Back to the menu"));
+    ui.labelQRcodeButton->setToolTip(tr("Pair a device"));
+    ui.searchButton->setToolTip(tr("Search a patient"));
+    if (auto *bar = qobject_cast<CustomTitleBar *>(menuWidget())) {
+        bar->closeButton->setToolTip(tr("Close"));
+        if (bar->minimizeButton)
+            bar->minimizeButton->setToolTip(tr("Minimise"));
+        if (bar->maximizeButton)
+            bar->maximizeButton->setToolTip(tr("Maximise"));
+    }
+    KeyboardShortcuts::install(
+        {setHybridViewButton, setDermatosViewButton, setCompareViewButton, ui.labelButton, ui.searchButton});
+    KeyboardShortcuts::nameButtons(this);
 }
 
 CustomHoverButton *kelvarisVisualizer::makeTopBarButton(const QString &objectName, const QString &icon,
@@ -385,7 +414,12 @@ void kelvarisVisualizer::exitButton_clicked()
 {
     on_labelButton_clicked(false);
 }
-void kelvarisVisualizer::logoutButton_clicked() {}                // logout
+void kelvarisVisualizer::logoutButton_clicked()
+{
+    // Saving before the logout comes with the saving flow.
+    if (m_login)
+        m_login->logOut();
+}
 void kelvarisVisualizer::on_registerNewPatientButton_clicked() {} // registration
 void kelvarisVisualizer::downloadCanceled() {}                    // session loading
 void kelvarisVisualizer::saveSessionButton_clicked() {}           // saving
@@ -408,12 +442,22 @@ void kelvarisVisualizer::syncSessionCreated(QString) {}                         
 void kelvarisVisualizer::on_labelQRcodeButton_clicked() {}                                // device pairing
 void kelvarisVisualizer::saveSplitterStates() {}                                          // splitter layout
 void kelvarisVisualizer::loadSplitterStates() {}                                          // splitter layout
-void kelvarisVisualizer::on_searchLineEdit_returnPressed() {}                             // patient search
-void kelvarisVisualizer::on_searchLineEdit_textChanged(QString)                           // patient search
+void kelvarisVisualizer::on_searchLineEdit_returnPressed()
+{
+    if (m_search)
+        m_search->returnPressed();
+}
+void kelvarisVisualizer::on_searchLineEdit_textChanged(QString text)
 {
     ++searchTextChanges;
+    if (m_search)
+        m_search->textChanged(text);
 }
-void kelvarisVisualizer::patientSelected(QModelIndex) {} // patient search
+void kelvarisVisualizer::patientSelected(QModelIndex index)
+{
+    if (m_search)
+        m_search->patientSelected(index);
+}
 bool kelvarisVisualizer::buildSecondaryView()
 {
     return false;
@@ -423,4 +467,8 @@ void kelvarisVisualizer::syncManualDermatosDone(std::unordered_map<QString, QSha
 } // device capture
 void kelvarisVisualizer::viewModeButtonClicked(int) {} // view modes
 void kelvarisVisualizer::sessionArrivalCheck() {}      // session loading
-void kelvarisVisualizer::startLogin() {}               // login
+void kelvarisVisualizer::startLogin()
+{
+    if (m_login)
+        m_login->showLoginDialog();
+}
