@@ -161,6 +161,13 @@ void kelvarisVisualizer::attachFlows(const AppConfiguration &config)
 
     m_login->connectTo(serverVisualizer);
     m_search->connectTo(serverVisualizer, m_login);
+    // The frame's own receivers; the other server signals go to their flows.
+    connect(serverVisualizer, &ServerVisualizer::setMaximumProgressBar, this,
+            &kelvarisVisualizer::setMaximumProgressBar);
+    connect(serverVisualizer, &ServerVisualizer::setValueProgressBar, this,
+            &kelvarisVisualizer::setValueProgressBar);
+    connect(serverVisualizer, &ServerVisualizer::allDoneProgressBar, this,
+            &kelvarisVisualizer::allDoneProgressBar);
 
     ui.labelButton->setToolTip(tr("Back to the menu"));
     ui.labelQRcodeButton->setToolTip(tr("Pair a device"));
