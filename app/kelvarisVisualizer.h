@@ -31,6 +31,8 @@
 
 class CustomHoverButton;
 class LesionVisualizer;
+class LoginFlow;
+class PatientSearch;
 class QImage;
 class QMovie;
 class QScreen;
@@ -64,6 +66,11 @@ public:
     // How many text changes of the search field the search has handled: one
     // per change, however the field is wired.
     int searchTextChangeCount() const { return searchTextChanges; }
+
+    // The flows attached to this frame (null without a configuration).
+    ServerVisualizer *server() const { return serverVisualizer; }
+    LoginFlow *loginFlow() const { return m_login; }
+    PatientSearch *patientSearch() const { return m_search; }
 
 signals:
     void pairModeLesionsDone();
@@ -135,14 +142,16 @@ private:
     void setUpReports();
     // The name shown in the patient panel (the loaded patient's).
     QString currentPatientName() const;
+    void attachFlows(const AppConfiguration &config);
 
     Ui::kelvarisVisualizerClass ui;
 
     ServerVisualizer *serverVisualizer = nullptr;
-    QString serverName;
-    QString userName;
-    bool isPatientAdmin = false;
-    std::atomic<bool> loggedIn{false};
+    // Each flow keeps its own state; the slots above forward to them.
+    // The login flow holds serverName, userName, isPatientAdmin and loggedIn,
+    // the patient search the two style sheets of searchLineEdit.
+    LoginFlow *m_login = nullptr;
+    PatientSearch *m_search = nullptr;
     SessionsModel *sessionsModel = nullptr;
     std::map<int, QSharedPointer<SessionVisualizer>> sessions;
     QSharedPointer<SessionVisualizer> principalSession;
@@ -166,8 +175,6 @@ private:
     QColor accentColor = QColor(255, 218, 195);
     QByteArray splitterStates[3];
     int currentPatientId = -1;
-    QString searchStyleClosed;
-    QString searchStyleOpen;
     ReportsFlow *reportsFlow = nullptr;
     std::shared_ptr<std::atomic<bool>> captureFlag;
 
