@@ -6,7 +6,7 @@
 bool DemoFaults::Fault::isEmpty() const
 {
     return latencyMs == 0 && failNext == 0 && !hang && !truncate && !notJson && !noFields && !challenge &&
-           !redirect;
+           !redirect && !noUrl;
 }
 
 QJsonObject DemoFaults::Fault::toJson() const
@@ -15,7 +15,7 @@ QJsonObject DemoFaults::Fault::toJson() const
             {QStringLiteral("failStatus"), failStatus}, {QStringLiteral("hang"), hang},
             {QStringLiteral("truncate"), truncate},     {QStringLiteral("notJson"), notJson},
             {QStringLiteral("noFields"), noFields},     {QStringLiteral("challenge"), challenge},
-            {QStringLiteral("redirect"), redirect}};
+            {QStringLiteral("redirect"), redirect},     {QStringLiteral("noUrl"), noUrl}};
 }
 
 bool DemoFaults::Fault::apply(const QJsonObject &json, QString *error)
@@ -39,7 +39,8 @@ bool DemoFaults::Fault::apply(const QJsonObject &json, QString *error)
                 next.failStatus = v.toInt();
         } else if (key == QLatin1String("hang") || key == QLatin1String("truncate") ||
                    key == QLatin1String("notJson") || key == QLatin1String("noFields") ||
-                   key == QLatin1String("challenge") || key == QLatin1String("redirect")) {
+                   key == QLatin1String("challenge") || key == QLatin1String("redirect") ||
+                   key == QLatin1String("noUrl")) {
             if (!v.isBool()) {
                 *error = QStringLiteral("%1 must be true or false").arg(key);
                 return false;
@@ -49,6 +50,7 @@ bool DemoFaults::Fault::apply(const QJsonObject &json, QString *error)
                          : key == QLatin1String("notJson")  ? next.notJson
                          : key == QLatin1String("noFields") ? next.noFields
                          : key == QLatin1String("redirect") ? next.redirect
+                         : key == QLatin1String("noUrl")    ? next.noUrl
                                                             : next.challenge;
             flag = v.toBool();
         } else {
@@ -105,7 +107,8 @@ bool DemoFaults::parseFault(const QString &faultText, QString *group, Fault *fau
             json.insert(QStringLiteral("failStatus"), value.toInt(&ok));
         else if (key == QLatin1String("hang") || key == QLatin1String("truncate") ||
                  key == QLatin1String("notJson") || key == QLatin1String("noFields") ||
-                 key == QLatin1String("challenge") || key == QLatin1String("redirect"))
+                 key == QLatin1String("challenge") || key == QLatin1String("redirect") ||
+                 key == QLatin1String("noUrl"))
             json.insert(key,
                         value.isEmpty() || value == QLatin1String("true") || value == QLatin1String("1"));
         else {

@@ -118,7 +118,7 @@ int main(int argc, char **argv)
     const QCommandLineOption faultOption(
         QStringLiteral("fault"),
         QStringLiteral("Inject a fault, GROUP:key=value,... (repeatable); keys latency, fail, status, "
-                       "hang, truncate, notJson, noFields, challenge."),
+                       "hang, truncate, notJson, noFields, challenge, redirect, noUrl."),
         QStringLiteral("FAULT"));
     const QCommandLineOption pregenerate(QStringLiteral("pregenerate"),
                                          QStringLiteral("Make every picture before serving."));
