@@ -202,6 +202,9 @@ QtManualDermatoscopicDialog::QtManualDermatoscopicDialog(
     ui.listViewDermDialog->setItemDelegate(new QtManualDialogItemDelegate(ui.listViewDermDialog));
     ui.listViewDermDialog->setIconSize(QSize(dermListIconSize, dermListIconSize));
     ui.listViewDermDialog->setMaximumSize(dermListMaximum);
+    // Wide enough for a whole pair picture, so none is cut at the side.
+    ui.listViewDermDialog->setMinimumWidth(std::min(dermListIconSize + 30, dermListMaximum.width()));
+    ui.listViewDermDialog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ui.listViewDermDialog->setAcceptDrops(false);
     ui.listViewDermDialog->setDragEnabled(false);
     ui.listViewDermDialog->setEditTriggers(QAbstractItemView::NoEditTriggers);

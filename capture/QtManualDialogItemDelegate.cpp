@@ -40,3 +40,11 @@ void QtManualDialogItemDelegate::paint(QPainter *painter, const QStyleOptionView
     }
     painter->restore();
 }
+
+QSize QtManualDialogItemDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    QStyleOptionViewItem item = option;
+    initStyleOption(&item, index);
+    const QSize icon = item.decorationSize;
+    return icon.isValid() ? icon + QSize(4, 4) : QStyledItemDelegate::sizeHint(option, index);
+}

@@ -750,11 +750,6 @@ void ServerVisualizer::replyDownloadImage(QNetworkReply *reply)
 
 // --- small replies of other exchanges ---------------------------------------------------
 
-void ServerVisualizer::replyRetakeManual(QNetworkReply *)
-{
-    trace(QStringLiteral("Retake Manual correct"));
-}
-
 void ServerVisualizer::replyReportTemplateList(QNetworkReply *reply)
 {
     emit receivedReportTemplateList(parse(reply->readAll()));

@@ -148,6 +148,8 @@ public:
     using QObject::timerEvent;
 
     QString getSyncSessionId() const { return syncSessionId; }
+    // The device polls: 1000 ms in a capture round, 3000 ms for a single request.
+    void setSyncPollIntervals(int roundMilliseconds, int singleMilliseconds);
     // The pairing URL a phone opens: base + "/external/sync/" + id.
     static QString pairingUrl(const QString &base, const QString &syncId);
     // Whether a poll (capture round or single request) is running.
@@ -326,8 +328,14 @@ private:
     std::set<QString> m_roundAdded;
     // Names of the round whose lookup or download is under way.
     std::set<QString> m_lookingUp;
+    // Retaken names the phone has been told about, and how many retakes were
+    // answered: a poll sent before an answer may still show the old state.
+    std::set<QString> m_retaken;
+    int m_retakeEpoch = 0;
     // The poll timer belongs to a single request (not to a round).
     bool m_pollSingle = false;
+    int m_roundPollMs = 1000;
+    int m_singlePollMs = 3000;
     QPointer<QObject> m_captureDialog;
     bool m_roundOpen = false;
 };

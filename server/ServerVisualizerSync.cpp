@@ -25,8 +25,6 @@ const QString kS3 = QStringLiteral("s3");
 const QString kSingleTag = QStringLiteral("singleGeneration");
 const QString kRoundTag = QStringLiteral("roundGeneration");
 
-constexpr int kRoundPollMilliseconds = 1000;
-constexpr int kSinglePollMilliseconds = 3000;
 // A lookup of a finished picture (or its download) is asked again this many
 // times, a second apart, before the capture dialog is told it failed.
 constexpr int kLookupRetries = 10;
@@ -133,6 +131,12 @@ QString ServerVisualizer::syncPath(const QString &rest) const
     return baseUrl + QStringLiteral("/api/sync/") + segment(syncSessionId) + QLatin1Char('/') + rest;
 }
 
+void ServerVisualizer::setSyncPollIntervals(int roundMilliseconds, int singleMilliseconds)
+{
+    m_roundPollMs = roundMilliseconds;
+    m_singlePollMs = singleMilliseconds;
+}
+
 QtManualDermatoscopicDialog *ServerVisualizer::captureDialog() const
 {
     return qobject_cast<QtManualDermatoscopicDialog *>(m_captureDialog.data());
@@ -220,6 +224,7 @@ void ServerVisualizer::resetSync()
     receivedImages.clear();
     m_roundAdded.clear();
     m_lookingUp.clear();
+    m_retaken.clear();
     m_roundOpen = false;
     if (runningFlag)
         *runningFlag = false;
@@ -349,7 +354,7 @@ void ServerVisualizer::replyManualImageRequest(QNetworkReply *reply)
     const QString imageName = tag(reply, "imageName");
     const QString type = tag(reply, "type");
     pendingRequests[imageName] = true;
-    replacePollTimer(kSinglePollMilliseconds);
+    replacePollTimer(m_singlePollMs);
     m_pollSingle = true;
     const int generation = m_singleGeneration;
     connect(pollTimer, &QTimer::timeout, this, [this, imageName, type, generation] {
@@ -440,7 +445,7 @@ void ServerVisualizer::replyDownloadManualSingle(QNetworkReply *reply)
 void ServerVisualizer::checkLoop(std::shared_ptr<std::atomic<bool>> flag)
 {
     trace(QStringLiteral("ServerVisualizer::checkLoop"));
-    replacePollTimer(kRoundPollMilliseconds);
+    replacePollTimer(m_roundPollMs);
     m_pollSingle = false;
     runningFlag = std::move(flag);
     connect(pollTimer, &QTimer::timeout, this, [this] { timerEvent(); });
@@ -457,7 +462,8 @@ void ServerVisualizer::timerEvent()
     }
     if (m_pollReply)
         return; // one poll at a time
-    const ExtraTags round{{kRoundTag, QString::number(m_roundGeneration)}};
+    const ExtraTags round{{kRoundTag, QString::number(m_roundGeneration)},
+                          {QStringLiteral("retakeEpoch"), QString::number(m_retakeEpoch)}};
     if (checkingDevices) {
         trace(QStringLiteral("Check sync devices"));
         m_pollReply = sendGet(QUrl(syncPath(QString())), kEc2, QStringLiteral("checkSyncDevices"), round);
@@ -478,6 +484,7 @@ void ServerVisualizer::newManualDermatosSync(std::vector<QSharedPointer<LesionVi
     receivedImages.clear();
     m_roundAdded.clear();
     m_lookingUp.clear();
+    m_retaken.clear();
     currentImageName.clear();
     checkingDevices = false;
     checkingImages = false;
@@ -567,7 +574,7 @@ void ServerVisualizer::replyFinishedEc2SyncManualSession(QNetworkReply *reply)
     receivedImages.clear();
     checkingDevices = true;
     if (!pollTimer) {
-        replacePollTimer(kRoundPollMilliseconds);
+        replacePollTimer(m_roundPollMs);
         connect(pollTimer, &QTimer::timeout, this, [this] { timerEvent(); });
     }
     pollTimer->start();
@@ -621,6 +628,7 @@ void ServerVisualizer::finishRound()
     // Late answers of this round are dropped from now on.
     ++m_roundGeneration;
     m_lookingUp.clear();
+    m_retaken.clear();
     const auto lesions = syncLesions;
     emit manualSessionDone(lesions);
 }
@@ -652,9 +660,21 @@ void ServerVisualizer::replyCheckSyncImgsDone(QNetworkReply *reply)
     if (!next.isString())
         return;
     const QString n = next.toString();
-    if (n == currentImageName)
-        return;
     const bool finished = n == QLatin1String("-1");
+    if (n == currentImageName) {
+        // A retaken picture the phone finished between two polls: the poll
+        // never saw it pending again. Only polls sent after the retake was
+        // answered can tell.
+        if (finished && tag(reply, "retakeEpoch") == QString::number(m_retakeEpoch) && !m_retaken.empty()) {
+            const std::set<QString> retaken = m_retaken;
+            for (const QString &name : retaken)
+                if (!receivedImages.count(name) && !m_lookingUp.count(name))
+                    lookupRoundImage(name, 0);
+            emit nextManualImageSync(QStringLiteral("done"));
+            checkingImages = false;
+        }
+        return;
+    }
     if (currentImageName.isEmpty() && !finished) {
         currentImageName = n;
         emit nextManualImageSync(n);
@@ -684,6 +704,7 @@ void ServerVisualizer::replyCheckSyncImgsDone(QNetworkReply *reply)
 void ServerVisualizer::lookupRoundImage(const QString &name, int attempt)
 {
     m_lookingUp.insert(name);
+    m_retaken.erase(name);
     QNetworkReply *reply =
         sendGet(QUrl(syncPath(QStringLiteral("manuals/") + segment(name) + QLatin1Char('/'))), kEc2,
                 QStringLiteral("downloadManualImgSync"),
@@ -751,6 +772,7 @@ void ServerVisualizer::replyDownloadManual(QNetworkReply *reply)
         if (session)
             session->addDermatoscopicFile(fileName, bytes, -3);
         m_roundAdded.insert(name);
+        m_retaken.erase(name);
         receivedImages[name] = fileName;
         if (sharedReceived)
             (*sharedReceived)[name] = image;
@@ -767,7 +789,8 @@ void ServerVisualizer::retakeManualDermatoscopic(QString nom)
     QNetworkRequest request(
         QUrl(syncPath(QStringLiteral("manuals/") + segment(nom) + QStringLiteral("/retake/"))));
     request.setRawHeader("X-Session-Token", sessionToken.toUtf8());
-    putRequest(request, QByteArray(), kEc2, QStringLiteral("retakeManual"));
+    putRequest(request, QByteArray(), kEc2, QStringLiteral("retakeManual"),
+               {{QStringLiteral("retakeName"), nom}, {kRoundTag, QString::number(m_roundGeneration)}});
 
     const QSharedPointer<LesionVisualizer> lesion = found->second;
     // Only a group this round added is taken back: a failed picture added
@@ -783,6 +806,17 @@ void ServerVisualizer::retakeManualDermatoscopic(QString nom)
         sharedReceived->erase(nom);
     m_lookingUp.erase(nom);
     checkingImages = true;
+}
+
+void ServerVisualizer::replyRetakeManual(QNetworkReply *reply)
+{
+    trace(QStringLiteral("Retake Manual correct"));
+    if (!isCurrentRound(reply) || reply->property(kRoundTag.toUtf8().constData()).isNull())
+        return;
+    const QString name = tag(reply, "retakeName");
+    if (syncLesions.count(name) && !receivedImages.count(name) && !m_lookingUp.count(name))
+        m_retaken.insert(name);
+    ++m_retakeEpoch;
 }
 
 // --- failures -------------------------------------------------------------------------
