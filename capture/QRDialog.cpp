@@ -50,6 +50,8 @@ QRDialog::QRDialog(QImage image, QString serverUrl) : QDialog(nullptr)
     setStyleSheet(QStringLiteral("background-color: black;"));
     ui.frame->setStyleSheet(QStringLiteral("background-color: white; border-radius:25px;"));
     ui.qrLabel->setPixmap(QPixmap::fromImage(image));
+    // The dialog is black: the instructions must not be black on black.
+    ui.description->setStyleSheet(QStringLiteral("color: white;"));
     ui.description->setTextFormat(Qt::RichText);
     ui.description->setText(descriptionText(serverUrl));
     // Links are opened here, and only web ones: a server URL of another

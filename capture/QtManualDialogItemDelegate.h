@@ -13,4 +13,6 @@ public:
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override;
+    // The icon size of the view: the picture is the item.
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 };

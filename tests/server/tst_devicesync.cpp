@@ -33,7 +33,8 @@ std::vector<int> documentedSessions()
     return ids;
 }
 
-QSharedPointer<LesionVisualizer> lesionWithoutImages(const QSharedPointer<SessionVisualizer> &session, int skip = 0)
+QSharedPointer<LesionVisualizer> lesionWithoutImages(const QSharedPointer<SessionVisualizer> &session,
+                                                     int skip = 0)
 {
     for (const auto &list : session->getLesions())
         for (const auto &lesion : list)
@@ -145,14 +146,15 @@ void tst_DeviceSync::wire()
 {
     ServerVisualizer *c = client.get();
     SessionVisualizer *s = session.data();
+    connections.push_back(QObject::connect(s, &SessionVisualizer::requestManualImageSignal, c,
+                                           &ServerVisualizer::requestManualImage));
     connections.push_back(
-        QObject::connect(s, &SessionVisualizer::requestManualImageSignal, c, &ServerVisualizer::requestManualImage));
-    connections.push_back(QObject::connect(s, &SessionVisualizer::cancelImageRequest, c,
-                                           [c](std::vector<std::pair<QString, QString>>) { c->cancelPreviousImages(); }));
+        QObject::connect(s, &SessionVisualizer::cancelImageRequest, c,
+                         [c](std::vector<std::pair<QString, QString>>) { c->cancelPreviousImages(); }));
     connections.push_back(
         QObject::connect(c, &ServerVisualizer::noDeviceReady, s, &SessionVisualizer::closeRequestDialog));
-    connections.push_back(
-        QObject::connect(c, &ServerVisualizer::imageHasBeenCanceled, s, &SessionVisualizer::closeRequestDialog));
+    connections.push_back(QObject::connect(c, &ServerVisualizer::imageHasBeenCanceled, s,
+                                           &SessionVisualizer::closeRequestDialog));
 }
 
 bool tst_DeviceSync::pairNextSession(bool join)
@@ -174,7 +176,10 @@ bool tst_DeviceSync::pairNextSession(bool join)
     SignalLog log(client.get());
     client->syncManualSessionV2(session);
     if (!QTest::qWaitFor(
-            [&] { return log.count("newSyncSessionCreated") > 0 && client->getSyncSessionId() != QLatin1String("-1"); },
+            [&] {
+                return log.count("newSyncSessionCreated") > 0 &&
+                       client->getSyncSessionId() != QLatin1String("-1");
+            },
             5000))
         return false;
     syncId = client->getSyncSessionId();
@@ -215,7 +220,8 @@ void tst_DeviceSync::dermatoscopicRequestFilesTheImage()
     QVERIFY(!session->getRequestDialog());
     QCOMPARE(int(lesion->getDermatosopicIds().size()), 1);
     const QString id = lesion->getLastDermatoscopicId();
-    QVERIFY2(id.endsWith(QLatin1Char('m')) && id.contains(QLatin1Char('_') + lesion->getLesionIdText() + QLatin1Char('_')),
+    QVERIFY2(id.endsWith(QLatin1Char('m')) &&
+                 id.contains(QLatin1Char('_') + lesion->getLesionIdText() + QLatin1Char('_')),
              qPrintable(id));
     QVERIFY(!session->getDermatoscopicBytes(id).isEmpty());
     QCOMPARE(captured.count(), 1);
@@ -229,7 +235,8 @@ void tst_DeviceSync::dermatoscopicRequestFilesTheImage()
             if (other != lesion && !other->getDermatosopicIds().empty())
                 groups += int(other->getDermatosopicIds().size());
     int before = 0;
-    const auto fresh = SessionTestSupport::makeSession(SampleData::instance().session(session->getSessionId())->document);
+    const auto fresh =
+        SessionTestSupport::makeSession(SampleData::instance().session(session->getSessionId())->document);
     for (const auto &list : fresh->getLesions())
         for (const auto &other : list)
             before += int(other->getDermatosopicIds().size());
@@ -245,7 +252,8 @@ void tst_DeviceSync::earlierPendingPictureIsCancelledFirst()
     // A picture another request left on the phone.
     client->postManualImageRequest(QStringLiteral("0_999"), QStringLiteral("D"));
     QTRY_VERIFY_WITH_TIMEOUT(client->isPolling(), 5000);
-    QCOMPARE(server->phoneState(syncId).value(QStringLiteral("nextImage")).toString(), QStringLiteral("0_999"));
+    QCOMPARE(server->phoneState(syncId).value(QStringLiteral("nextImage")).toString(),
+             QStringLiteral("0_999"));
     const auto lesion = lesionWithoutImages(session);
     RequestLog requests(client.get());
     SyncDriver driver;
@@ -257,12 +265,14 @@ void tst_DeviceSync::earlierPendingPictureIsCancelledFirst()
 
     std::vector<QByteArray> order;
     for (const SentRequest &r : requests.requests)
-        if (r.operation == QLatin1String("cancelPreviousImages") || r.operation == QLatin1String("manualImageRequest"))
+        if (r.operation == QLatin1String("cancelPreviousImages") ||
+            r.operation == QLatin1String("manualImageRequest"))
             order.push_back(r.verb);
     QCOMPARE(order, (std::vector<QByteArray>{"DELETE", "POST"}));
     // The phone took the lesion's picture, not the cancelled one.
     QCOMPARE(int(lesion->getDermatosopicIds().size()), 1);
-    QVERIFY(lesion->getLastDermatoscopicId().contains(QLatin1Char('_') + lesion->getLesionIdText() + QLatin1Char('_')));
+    QVERIFY(lesion->getLastDermatoscopicId().contains(QLatin1Char('_') + lesion->getLesionIdText() +
+                                                      QLatin1Char('_')));
 }
 
 void tst_DeviceSync::noPhoneEndsTheWait()
@@ -303,12 +313,18 @@ void tst_DeviceSync::singleRequestFailures_data()
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("phone");
 
-    QTest::newRow("status request fails") << "sync:fail=1,status=500" << "";
-    QTest::newRow("status answer not JSON") << "sync:notJson" << "";
-    QTest::newRow("status request hangs") << "sync:hang" << "";
-    QTest::newRow("phone fails the picture") << "" << "fail";
-    QTest::newRow("done without url") << "sync:noUrl" << "advance";
-    QTest::newRow("download fails") << "storage-get:fail=1,status=500" << "advance";
+    QTest::newRow("status request fails") << "sync:fail=1,status=500"
+                                          << "";
+    QTest::newRow("status answer not JSON") << "sync:notJson"
+                                            << "";
+    QTest::newRow("status request hangs") << "sync:hang"
+                                          << "";
+    QTest::newRow("phone fails the picture") << ""
+                                             << "fail";
+    QTest::newRow("done without url") << "sync:noUrl"
+                                      << "advance";
+    QTest::newRow("download fails") << "storage-get:fail=1,status=500"
+                                    << "advance";
 }
 
 void tst_DeviceSync::singleRequestFailures()
@@ -413,7 +429,8 @@ void tst_DeviceSync::clinicalRequests()
     // A first request cancelled by the user, then one that arrives.
     SyncDriver first;
     first.when([&] { return session->getRequestDialog() && client->isPolling(); },
-               [&] { session->getRequestDialog()->ui.externalManualCancelButton->click(); }, QStringLiteral("poll 1"));
+               [&] { session->getRequestDialog()->ui.externalManualCancelButton->click(); },
+               QStringLiteral("poll 1"));
     first.start();
     session->requestManualImageC();
     QVERIFY2(!first.timedOut(), qPrintable(first.waitingFor()));
@@ -538,7 +555,8 @@ void tst_DeviceSync::captureRoundWithRetake()
               QStringLiteral("the dialog"))
         .when([&] { return dialog->getCurrentName() == names[0]; }, [&] { server->phoneAdvance(syncId); },
               QStringLiteral("first announced"))
-        .when([&] { return rows() == 1; }, [&] { server->phoneAdvance(syncId); }, QStringLiteral("first arrived"))
+        .when([&] { return rows() == 1; }, [&] { server->phoneAdvance(syncId); },
+              QStringLiteral("first arrived"))
         .when([&] { return rows() == 2 && dialog->getCurrentName() == names[2]; },
               [&] {
                   // Retake of the first while the phone is on the third.
@@ -553,16 +571,21 @@ void tst_DeviceSync::captureRoundWithRetake()
         .when([&] { return rows() == 2 && dialog->getCurrentName() == names[2]; },
               [&] {
                   dialog->resize(1600, 900);
-                  dialog->grab().save(SessionTestSupport::screenshotPath(QStringLiteral("manual_dialog_capture.png")));
+                  dialog->grab().save(
+                      SessionTestSupport::screenshotPath(QStringLiteral("manual_dialog_capture.png")));
                   server->phoneAdvance(syncId);
               },
               QStringLiteral("first arrived again"))
-        .when([&] { return dialog->isDoneMode() && dialog->endModel()->rowCount() == 3 && dialog->isAllReceived(); },
-              [&] {
-                  dialog->grab().save(SessionTestSupport::screenshotPath(QStringLiteral("manual_dialog_end.png")));
-                  dialog->close();
-              },
-              QStringLiteral("all three in"));
+        .when(
+            [&] {
+                return dialog->isDoneMode() && dialog->endModel()->rowCount() == 3 && dialog->isAllReceived();
+            },
+            [&] {
+                dialog->grab().save(
+                    SessionTestSupport::screenshotPath(QStringLiteral("manual_dialog_end.png")));
+                dialog->close();
+            },
+            QStringLiteral("all three in"));
     driver.start();
 
     client->cancelPreviousImages();
@@ -584,7 +607,9 @@ void tst_DeviceSync::captureRoundWithRetake()
         QVERIFY(lesion->getLastDermatoscopicId().contains(QLatin1Char('_') + lesion->getLesionIdText() +
                                                           QLatin1Char('_')));
     }
-    const auto done = log["manualSessionDone"].at(0).at(0)
+    const auto done = log["manualSessionDone"]
+                          .at(0)
+                          .at(0)
                           .value<std::unordered_map<QString, QSharedPointer<LesionVisualizer>>>();
     QCOMPARE(int(done.size()), 3);
     QVERIFY(!client->isPolling());
@@ -616,9 +641,12 @@ void tst_DeviceSync::retakeAfterFailedPictureKeepsOlderImages()
                   SyncDriver::messageBox(QStringLiteral("Connection error"))->okButton()->click();
               },
               QStringLiteral("Connection error"))
-        .when([&] { return server->phoneState(syncId).value(QStringLiteral("nextImage")).toString() ==
-                           lesion->getLesionIdText(); },
-              [&] { server->phoneAdvance(syncId); }, QStringLiteral("retaken"))
+        .when(
+            [&] {
+                return server->phoneState(syncId).value(QStringLiteral("nextImage")).toString() ==
+                       lesion->getLesionIdText();
+            },
+            [&] { server->phoneAdvance(syncId); }, QStringLiteral("retaken"))
         .when([&] { return dialog->isAllReceived(); }, [&] { dialog->close(); }, QStringLiteral("arrived"));
     driver.start();
     client->cancelPreviousImages();
