@@ -76,6 +76,8 @@ private slots:
     void clinicalCapacityCountsPendingRequests();
     void captureRoundWithRetake();
     void retakeAfterFailedPictureKeepsOlderImages();
+    void roundWhenThePhoneRunsAhead();
+    void principalSwitchForgetsTheOldCode();
     void roundWithoutSyncSessionEndsAtOnce();
     void failedRoundPostEndsTheRound();
     void logoutForgetsTheSyncState();
@@ -660,6 +662,55 @@ void tst_DeviceSync::retakeAfterFailedPictureKeepsOlderImages()
     QCOMPARE(after.size(), before.size() + 1);
     QVERIFY(std::equal(before.begin(), before.end(), after.begin()));
     QCOMPARE(lesion->getLabel(), label);
+}
+
+void tst_DeviceSync::roundWhenThePhoneRunsAhead()
+{
+    QVERIFY(pairNextSession());
+    std::vector<QSharedPointer<LesionVisualizer>> lesions;
+    for (int i = 0; i < 3; ++i)
+        lesions.push_back(lesionWithoutImages(session, i));
+    QVERIFY(lesions[2]);
+    SignalLog log(client.get());
+    auto flag = std::make_shared<std::atomic<bool>>(true);
+    QtManualDermatoscopicDialog *dialog = nullptr;
+    SyncDriver driver(15000);
+    // The phone takes all three between two polls.
+    driver
+        .when([&] { return (dialog = client->captureDialog()) && !dialog->getCurrentName().isEmpty(); },
+              [&] { QCOMPARE(server->phoneFinish(syncId), 3); }, QStringLiteral("announced"))
+        .when([&] { return dialog->isAllReceived() && dialog->endModel()->rowCount() == 0; },
+              [&] { dialog->close(); }, QStringLiteral("all in"));
+    driver.start();
+    client->checkLoop(flag);
+    client->newManualDermatosSync(lesions);
+    QTRY_COMPARE_WITH_TIMEOUT(log.count("manualSessionDone"), 1, 20000);
+    QVERIFY2(!driver.timedOut(), qPrintable(driver.waitingFor()));
+    for (const auto &lesion : lesions)
+        QCOMPARE(int(lesion->getDermatosopicIds().size()), 1);
+    QCOMPARE(log.count("prevManualImageDownloaded"), 3);
+}
+
+void tst_DeviceSync::principalSwitchForgetsTheOldCode()
+{
+    QVERIFY(pairNextSession());
+    const QString first = syncId;
+    SignalLog log(client.get());
+    const auto other = SessionTestSupport::makeSession(
+        SampleData::instance().session(sessionIds[nextSession % (sessionIds.size() - 2)])->document,
+        SampleData::instance().session(sessionIds[nextSession % (sessionIds.size() - 2)])->patientId,
+        SampleData::instance().session(sessionIds[nextSession % (sessionIds.size() - 2)])->id);
+    // The code of the previous session goes at the call, before any answer.
+    client->syncManualSessionV2(other);
+    QCOMPARE(client->getSyncSessionId(), QStringLiteral("-1"));
+    QCOMPARE(log.count("newSyncSessionCreated"), 1);
+    QCOMPARE(log["newSyncSessionCreated"].at(0).at(0).toString(), QStringLiteral("-1"));
+    // Switching back before that answer: only the last session's answer counts.
+    client->syncManualSessionV2(session);
+    QTRY_COMPARE_WITH_TIMEOUT(log.count("newSyncSessionCreated"), 2, 5000);
+    QTest::qWait(300);
+    QCOMPARE(log.count("newSyncSessionCreated"), 2);
+    QCOMPARE(client->getSyncSessionId(), first);
 }
 
 void tst_DeviceSync::roundWithoutSyncSessionEndsAtOnce()
