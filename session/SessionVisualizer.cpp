@@ -387,8 +387,6 @@ CameraPose SessionVisualizer::newClinicalPosition() const
     // A pose that a device request holds, or a name once asked for, is
     // skipped: two images must never share a name.
     QSet<QString> taken = m_usedClinicalNames;
-    for (const CameraPose &existing : external)
-        taken.insert(clinicalImageName(existing, externalPosition));
     for (auto it = m_pendingClinical.constBegin(); it != m_pendingClinical.constEnd(); ++it)
         taken.insert(it.key());
     for (int step = 0; step < 1000 && taken.contains(clinicalImageName(pose, externalPosition)); ++step)
