@@ -26,7 +26,7 @@ void DemoControl::handle(const ExchangePtr &exchange, const QStringList &c)
                          QJsonArray{QStringLiteral("POST /control/reset"),
                                     QStringLiteral("GET|POST|DELETE /control/faults[/GROUP]"),
                                     QStringLiteral("GET /control/phone"),
-                                    QStringLiteral("POST /control/phone/join|advance|fail|finish"),
+                                    QStringLiteral("POST /control/phone/join|advance|fail|cancel|finish"),
                                     QStringLiteral("GET /control/uploads"),
                                     QStringLiteral("GET /control/objects/OBJECT"),
                                     QStringLiteral("GET /control/history/OBJECT"),
@@ -74,6 +74,8 @@ void DemoControl::handle(const ExchangePtr &exchange, const QStringList &c)
             result = m_server.phoneAdvance(syncId) ? 1 : 0;
         else if (action == QLatin1String("fail"))
             result = m_server.phoneFail(syncId) ? 1 : 0;
+        else if (action == QLatin1String("cancel"))
+            result = m_server.phoneCancel(syncId) ? 1 : 0;
         else if (action == QLatin1String("finish"))
             result = m_server.phoneFinish(syncId);
         if (result < 0) {

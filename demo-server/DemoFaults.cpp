@@ -6,7 +6,8 @@
 bool DemoFaults::Fault::isEmpty() const
 {
     return latencyMs == 0 && failNext == 0 && failRate == 0 && rate == 1 && seed == 1 && !afterStore &&
-           !hang && !truncate && !notJson && !noFields && !challenge && !redirect;
+           !hang && !truncate && !notJson && !noFields && !challenge && !redirect &&
+           !noUrl;
 }
 
 QJsonObject DemoFaults::Fault::toJson() const
@@ -23,7 +24,8 @@ QJsonObject DemoFaults::Fault::toJson() const
             {QStringLiteral("failRate"), failRate},
             {QStringLiteral("rate"), rate},
             {QStringLiteral("seed"), qint64(seed)},
-            {QStringLiteral("afterStore"), afterStore}};
+            {QStringLiteral("afterStore"), afterStore},
+            {QStringLiteral("noUrl"), noUrl}};
 }
 
 bool DemoFaults::Fault::apply(const QJsonObject &json, QString *error)
@@ -61,7 +63,7 @@ bool DemoFaults::Fault::apply(const QJsonObject &json, QString *error)
         } else if (key == QLatin1String("hang") || key == QLatin1String("truncate") ||
                    key == QLatin1String("notJson") || key == QLatin1String("noFields") ||
                    key == QLatin1String("challenge") || key == QLatin1String("redirect") ||
-                   key == QLatin1String("afterStore")) {
+                   key == QLatin1String("afterStore") || key == QLatin1String("noUrl")) {
             if (!v.isBool()) {
                 *error = QStringLiteral("%1 must be true or false").arg(key);
                 return false;
@@ -72,6 +74,7 @@ bool DemoFaults::Fault::apply(const QJsonObject &json, QString *error)
                          : key == QLatin1String("noFields")   ? next.noFields
                          : key == QLatin1String("redirect")   ? next.redirect
                          : key == QLatin1String("afterStore") ? next.afterStore
+                         : key == QLatin1String("noUrl")      ? next.noUrl
                                                               : next.challenge;
             flag = v.toBool();
         } else {
@@ -133,7 +136,7 @@ bool DemoFaults::parseFault(const QString &faultText, QString *group, Fault *fau
         else if (key == QLatin1String("hang") || key == QLatin1String("truncate") ||
                  key == QLatin1String("notJson") || key == QLatin1String("noFields") ||
                  key == QLatin1String("challenge") || key == QLatin1String("redirect") ||
-                 key == QLatin1String("afterStore"))
+                 key == QLatin1String("afterStore") || key == QLatin1String("noUrl"))
             json.insert(key,
                         value.isEmpty() || value == QLatin1String("true") || value == QLatin1String("1"));
         else {

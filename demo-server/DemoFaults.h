@@ -31,6 +31,8 @@ public:
         bool challenge = false;
         // Answer "302 Found" with an HTML page in place of the real answer.
         bool redirect = false;
+        // Sync: pictures the phone finished are reported without their "url".
+        bool noUrl = false;
 
         bool isEmpty() const;
         QJsonObject toJson() const;

@@ -814,6 +814,11 @@ bool DemoServer::phoneFail(const QString &syncId)
     return d->sync && d->sync->fail(syncId);
 }
 
+bool DemoServer::phoneCancel(const QString &syncId)
+{
+    return d->sync && d->sync->cancelCurrent(syncId);
+}
+
 int DemoServer::phoneFinish(const QString &syncId)
 {
     return d->sync ? d->sync->finish(syncId) : 0;

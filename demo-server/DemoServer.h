@@ -92,6 +92,8 @@ public:
     bool phoneJoin(const QString &syncId = {});
     bool phoneAdvance(const QString &syncId = {});
     bool phoneFail(const QString &syncId = {});
+    // The phone cancels its current picture (it reports "cancelled" true).
+    bool phoneCancel(const QString &syncId = {});
     int phoneFinish(const QString &syncId = {});
     QJsonObject phoneState(const QString &syncId = {}) const;
     QList<Upload> uploads() const;

@@ -256,7 +256,12 @@ void DemoSync::image(const ExchangePtr &exchange, const DemoAuth::Identity &who,
     const auto row = requestedImage(exchange, who, id, name);
     if (!row)
         return;
-    exchange->replyJson(200, imageJson(*row));
+    QJsonObject out = imageJson(*row);
+    if (exchange->fault.noUrl) {
+        out.remove(QStringLiteral("url"));
+        out.remove(QStringLiteral("filename"));
+    }
+    exchange->replyJson(200, out);
 }
 
 void DemoSync::retake(const ExchangePtr &exchange, const DemoAuth::Identity &who, const QString &id,
@@ -353,6 +358,19 @@ bool DemoSync::fail(const QString &given)
         return false;
     work.remove(id);
     db.exec(QStringLiteral("UPDATE sync_images SET state = 'failed', updated = ? WHERE seq = ?"),
+            {now(), row->value(QStringLiteral("seq"))});
+    return true;
+}
+
+bool DemoSync::cancelCurrent(const QString &given)
+{
+    const QString id = resolve(given);
+    const auto row = id.isEmpty() ? std::nullopt : current(id);
+    if (!row)
+        return false;
+    work.remove(id);
+    // A picture being stored is dropped too: the upload checks the state first.
+    db.exec(QStringLiteral("UPDATE sync_images SET state = 'cancelled', updated = ? WHERE seq = ?"),
             {now(), row->value(QStringLiteral("seq"))});
     return true;
 }

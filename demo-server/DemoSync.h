@@ -51,6 +51,8 @@ public:
     bool join(const QString &id = {});
     bool advance(const QString &id = {});
     bool fail(const QString &id = {});
+    // The phone cancels the picture it is on.
+    bool cancelCurrent(const QString &id = {});
     int finish(const QString &id = {});
     QJsonObject state(const QString &id = {}) const;
     QString newestSyncId() const;

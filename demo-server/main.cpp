@@ -123,7 +123,7 @@ int main(int argc, char **argv)
         QStringLiteral("fault"),
         QStringLiteral(
             "Inject a fault, GROUP:key=value,... (repeatable); keys latency, fail, status, "
-            "hang, truncate, notJson, noFields, challenge, redirect, failRate, rate, seed, afterStore."),
+            "hang, truncate, notJson, noFields, challenge, redirect, failRate, rate, seed, afterStore, noUrl."),
         QStringLiteral("FAULT"));
     const QCommandLineOption pregenerate(QStringLiteral("pregenerate"),
                                          QStringLiteral("Make every picture before serving."));

@@ -26,8 +26,6 @@ const QString kDirectory = QStringLiteral("globalServer");
 constexpr int kInactivityMilliseconds = 14400000;
 constexpr int kPermissionsRetries = 3;
 constexpr int kPermissionsRetryMilliseconds = 1000;
-constexpr int kSyncRetries = 10;
-constexpr int kSyncRetryMilliseconds = 1000;
 
 // Trace lines never carry tokens, codes, passwords, storage signatures or
 // patient names.
@@ -356,6 +354,8 @@ void ServerVisualizer::clearSession()
     inactivityTimer.stop();
     permissionsRetryTimer.stop();
     permissionsRetries = 0;
+    // Nothing of the device sync of this login is left to the next one.
+    resetSync();
 }
 
 const ServerVisualizer::DispatchTable &ServerVisualizer::dispatchTable()
@@ -370,6 +370,18 @@ const ServerVisualizer::DispatchTable &ServerVisualizer::dispatchTable()
         {{kEc2, QStringLiteral("assignExternalDermato")}, &ServerVisualizer::replyAssignExternal},
         {{kS3, QStringLiteral("post")}, &ServerVisualizer::replyUploadPut},
         {{kEc2, QStringLiteral("retakeManual")}, &ServerVisualizer::replyRetakeManual},
+        {{kEc2, QStringLiteral("syncManualSessionV2")}, &ServerVisualizer::replySyncSession},
+        {{kEc2, QStringLiteral("syncManualSession")}, &ServerVisualizer::replyFinishedEc2SyncManualSession},
+        {{kEc2, QStringLiteral("checkSyncDevices")}, &ServerVisualizer::replyCheckSyncDevices},
+        {{kEc2, QStringLiteral("checkSyncImgsDone")}, &ServerVisualizer::replyCheckSyncImgsDone},
+        {{kEc2, QStringLiteral("downloadManualImgSync")}, &ServerVisualizer::replyDownloadManualImgSync},
+        {{kEc2, QStringLiteral("checkSyncSessionStatusBeforeRequest")},
+         &ServerVisualizer::replySyncStatusBeforeRequest},
+        {{kEc2, QStringLiteral("cancelPreviousImages")}, &ServerVisualizer::replyCancelPreviousImages},
+        {{kEc2, QStringLiteral("manualImageRequest")}, &ServerVisualizer::replyManualImageRequest},
+        {{kEc2, QStringLiteral("checkSyncImgsDoneSingle")}, &ServerVisualizer::replyCheckSyncImgsDoneSingle},
+        {{kS3, QStringLiteral("downloadManual")}, &ServerVisualizer::replyDownloadManual},
+        {{kS3, QStringLiteral("downloadManualSingleRequest")}, &ServerVisualizer::replyDownloadManualSingle},
         {{kEc2, QStringLiteral("getReportTemplate")}, &ServerVisualizer::replyReportTemplateList},
         {{kEc2, QStringLiteral("uploadReport")}, &ServerVisualizer::replyReportUploadTarget},
         {{kEc2, QStringLiteral("getReport")}, &ServerVisualizer::replyReportList},
@@ -389,7 +401,13 @@ void ServerVisualizer::replyFinished(QNetworkReply *reply)
 {
     const QString server = reply->property("server").toString();
     const QString operation = reply->property("operation").toString();
+    // A handler may run a nested event loop (the capture dialog) in which
+    // this object or the reply can go.
+    QPointer<ServerVisualizer> self(this);
+    QPointer<QNetworkReply> alive(reply);
     if (succeeded(reply)) {
+        if (reply == m_pollReply)
+            m_pollReply = nullptr;
         trace(QStringLiteral("DINS ") + server + QLatin1Char(' ') + operation);
         const auto row = dispatchTable().find({server, operation});
         if (row != dispatchTable().end())
@@ -397,6 +415,8 @@ void ServerVisualizer::replyFinished(QNetworkReply *reply)
     } else {
         handleFailure(reply);
     }
+    if (!self || !alive)
+        return;
     reply->disconnect();
     disconnect(this, nullptr, reply, nullptr);
     reply->deleteLater();
@@ -453,27 +473,9 @@ void ServerVisualizer::handleFailure(QNetworkReply *reply)
         // The authentication challenge of this reply has already logged out.
         if (!reply->property("challenged").toBool())
             emit serverTimeout();
-    } else if (server == kEc2 && operation == QLatin1String("downloadManualImgSync")) {
-        retryLater(reply, reply->url());
-    } else if (server == kS3 && operation == QLatin1String("downloadManual")) {
-        retryLater(reply, QUrl(reply->property("ec2url").toString()));
+    } else {
+        handleSyncFailure(reply);
     }
-}
-
-// A failed image lookup or captured image download is asked again at the API
-// server, a second apart and a bounded number of times, so that a server that
-// keeps failing is not hammered for ever.
-void ServerVisualizer::retryLater(QNetworkReply *reply, const QUrl &url)
-{
-    const int attempt = reply->property("retryCount").toInt() + 1;
-    if (!url.isValid() || url.isEmpty() || attempt > kSyncRetries) {
-        trace(QStringLiteral("Giving up on ") + traceable(url));
-        return;
-    }
-    QTimer::singleShot(kSyncRetryMilliseconds, this, [this, url, attempt] {
-        QNetworkReply *again = sendGet(url, kEc2, QStringLiteral("downloadManualImgSync"), {});
-        again->setProperty("retryCount", attempt);
-    });
 }
 
 void ServerVisualizer::authenticationRequired(QNetworkReply *reply, QAuthenticator *)
@@ -789,11 +791,6 @@ void ServerVisualizer::replyDownloadImage(QNetworkReply *reply)
 }
 
 // --- small replies of other exchanges ---------------------------------------------------
-
-void ServerVisualizer::replyRetakeManual(QNetworkReply *)
-{
-    trace(QStringLiteral("Retake Manual correct"));
-}
 
 void ServerVisualizer::replyReportTemplateList(QNetworkReply *reply)
 {

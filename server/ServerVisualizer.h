@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QDate>
 #include <QDateTime>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
@@ -24,13 +25,17 @@
 #include <atomic>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 class LesionVisualizer;
+class QtManualDermatoscopicDialog;
+class SessionVisualizer;
 class QAuthenticator;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -162,8 +167,45 @@ public:
     // reportRequestFailed when the answer is no list.
     void getReport(int patientID);
 
+    // --- device sync (paired phone) ------------------------------------------------
+
+    // A sync session for the session that became the principal one; until its
+    // reply the id is "-1" (announced at once), so that a code of the previous
+    // session is never shown for this one.
+    void syncManualSessionV2(QSharedPointer<SessionVisualizer> session);
+    // Cancels every open picture request on the phone. Without extras (a user
+    // cancel or the start of a round) the single request ends here at once.
+    void cancelPreviousImages(ExtraTags extras = {});
+    void postManualImageRequest(QString imageName, QString type);
+    void checkSyncImgsDoneSingle(QString imageName, QString type);
+    // Prepares the 1000 ms poll of a capture round; it runs while the flag is true.
+    void checkLoop(std::shared_ptr<std::atomic<bool>> runningFlag);
+    // Starts a capture round of these lesions (each once, in this order).
+    void newManualDermatosSync(std::vector<QSharedPointer<LesionVisualizer>> lesions);
+    // One tick of the capture round's poll.
+    void timerEvent();
+    using QObject::timerEvent;
+
+    QString getSyncSessionId() const { return syncSessionId; }
+    // The device polls: 1000 ms in a capture round, 3000 ms for a single request.
+    void setSyncPollIntervals(int roundMilliseconds, int singleMilliseconds);
+    // The pairing URL a phone opens: base + "/external/sync/" + id.
+    static QString pairingUrl(const QString &base, const QString &syncId);
+    // Whether a poll (capture round or single request) is running.
+    bool isPolling() const;
+    // The open capture dialog, while a round's dialog runs.
+    QtManualDermatoscopicDialog *captureDialog() const;
+    // The lesion id texts of the current round, in capture order.
+    const std::vector<QString> &getCaptureNames() const { return captureNames; }
+    const std::unordered_map<QString, QImage> &getCaptureImages() const { return captureImages; }
+
 public slots:
     void downloadImage(int patientID, int sessionID, QString filename, QString url, QString type);
+    // A single picture request of the principal session ("D" dermatoscopic,
+    // "C" clinical). It ends with the image filed in the session, or with
+    // noDeviceReady(), imageHasBeenCanceled() or manualImageFailed().
+    void requestManualImage(QString imageName, QString type);
+    void retakeManualDermatoscopic(QString nom);
 
 signals:
     void newPatients(std::unordered_map<std::string, Patient> patients);
@@ -216,6 +258,9 @@ signals:
     // A message for the user about the upload queue ("Changes not yet saved
     // – retrying", "All changes saved"), shown as a notification.
     void uploadNotice(QString message);
+    // A single picture request ended without its image (a failed step or an
+    // unusable answer); the session's waiting dialog has been told to close.
+    void manualImageFailed(QString imgName, QString type);
 
 private slots:
     void replyFinished(QNetworkReply *reply);
@@ -258,6 +303,30 @@ private:
     void tagUpload(QNetworkReply *reply);
     bool isCurrentUpload(const QNetworkReply *reply) const;
     bool isCurrentUpload(quint64 serial, int attempt) const;
+
+    // Device sync (ServerVisualizerSync.cpp).
+    void replySyncSession(QNetworkReply *reply);
+    void replySyncStatusBeforeRequest(QNetworkReply *reply);
+    void replyCancelPreviousImages(QNetworkReply *reply);
+    void replyManualImageRequest(QNetworkReply *reply);
+    void replyCheckSyncImgsDoneSingle(QNetworkReply *reply);
+    void replyDownloadManualSingle(QNetworkReply *reply);
+    void replyFinishedEc2SyncManualSession(QNetworkReply *reply);
+    void replyCheckSyncDevices(QNetworkReply *reply);
+    void replyCheckSyncImgsDone(QNetworkReply *reply);
+    void replyDownloadManualImgSync(QNetworkReply *reply);
+    void replyDownloadManual(QNetworkReply *reply);
+    // Failure path of the sync operations; true when the operation was one.
+    bool handleSyncFailure(QNetworkReply *reply);
+    void failSingleRequest(const QString &imageName, const QString &type);
+    void endSingleRequest();
+    void replacePollTimer(int interval);
+    void lookupRoundImage(const QString &name, int attempt);
+    void finishRound();
+    void resetSync();
+    bool isCurrentSingle(QNetworkReply *reply) const;
+    bool isCurrentRound(QNetworkReply *reply) const;
+    QString syncPath(const QString &rest) const;
 
     // Reply handlers.
     void replyEndpoint(QNetworkReply *reply);
@@ -315,4 +384,43 @@ private:
     int m_retryMaxMs = 60000;
     QTimer m_uploadRetryTimer; // the one pending restart
     std::vector<QPointer<QNetworkReply>> m_uploadReplies;
+    // --- device sync state ------------------------------------------------------
+    QString syncSessionId = QStringLiteral("-1");
+    QSharedPointer<SessionVisualizer> syncSession;
+    bool checkingDevices = false;
+    bool checkingImages = false;
+    QString currentImageName;
+    std::vector<QString> captureNames;
+    std::unordered_map<QString, QImage> captureImages;
+    std::unordered_map<QString, QSharedPointer<LesionVisualizer>> syncLesions;
+    std::unordered_map<QString, QString> receivedImages;
+    std::shared_ptr<std::unordered_map<QString, QImage>> sharedReceived;
+    std::shared_ptr<std::atomic<bool>> runningFlag;
+    std::map<QString, bool> pendingRequests;
+    QTimer *pollTimer = nullptr;
+    std::mutex singleRequestMutex;
+
+    // Replies of an earlier creation, single request or round carry an older
+    // number and are dropped, so a late answer never acts on the present.
+    int m_syncGeneration = 0;
+    int m_singleGeneration = 0;
+    int m_roundGeneration = 0;
+    // One poll at a time: crossed answers would fetch a picture twice.
+    QPointer<QNetworkReply> m_pollReply;
+    int m_singlePollFailures = 0;
+    // Names of the round that got a dermatoscopic group in this round: only
+    // those lose one on a retake.
+    std::set<QString> m_roundAdded;
+    // Names of the round whose lookup or download is under way.
+    std::set<QString> m_lookingUp;
+    // Retaken names the phone has been told about, and how many retakes were
+    // answered: a poll sent before an answer may still show the old state.
+    std::set<QString> m_retaken;
+    int m_retakeEpoch = 0;
+    // The poll timer belongs to a single request (not to a round).
+    bool m_pollSingle = false;
+    int m_roundPollMs = 1000;
+    int m_singlePollMs = 3000;
+    QPointer<QObject> m_captureDialog;
+    bool m_roundOpen = false;
 };

@@ -365,13 +365,10 @@ void SessionVisualizer::addDermatoscopicFile(const QString &fileName, const QByt
     storeFile(dermatoscopicPath(base), bytes, quality);
 }
 
-CameraPose SessionVisualizer::newClinicalPosition() const
+namespace {
+CameraPose nextExternalPose(const CameraPose &last)
 {
-    const std::vector<CameraPose> external = m_cameraPoses.value(externalPosition);
     CameraPose pose;
-    if (external.empty())
-        return pose;
-    const CameraPose &last = external.back();
     if (last.x == -3.0f) {
         pose.x = 0.0f;
         pose.y = last.y - 1.0f;
@@ -381,12 +378,28 @@ CameraPose SessionVisualizer::newClinicalPosition() const
     }
     return pose;
 }
+} // namespace
+
+CameraPose SessionVisualizer::newClinicalPosition() const
+{
+    const std::vector<CameraPose> external = m_cameraPoses.value(externalPosition);
+    CameraPose pose = external.empty() ? CameraPose() : nextExternalPose(external.back());
+    // A pose that a device request holds, or a name once asked for, is
+    // skipped: two images must never share a name.
+    QSet<QString> taken = m_usedClinicalNames;
+    for (auto it = m_pendingClinical.constBegin(); it != m_pendingClinical.constEnd(); ++it)
+        taken.insert(it.key());
+    for (int step = 0; step < 1000 && taken.contains(clinicalImageName(pose, externalPosition)); ++step)
+        pose = nextExternalPose(pose);
+    return pose;
+}
 
 QString SessionVisualizer::addClinicalImage(const QByteArray &jpeg)
 {
     std::vector<CameraPose> &external = m_cameraPoses[externalPosition];
-    // A document may already hold more external images than allowed.
-    if (external.size() >= size_t(maxExternalImages))
+    // A document may already hold more external images than allowed; open
+    // device requests hold a place each.
+    if (external.size() + size_t(m_pendingClinical.size()) >= size_t(maxExternalImages))
         return QStringLiteral("Ple");
     const CameraPose pose = newClinicalPosition();
     external.push_back(pose);

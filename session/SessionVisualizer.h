@@ -34,6 +34,7 @@ class QLabel;
 class QMenu;
 class QWidget;
 class QWidgetAction;
+class qtExternalManualDialog;
 
 // One loaded session of the current patient: its identity, its in-memory
 // session folder (documents and JPEG files keyed by virtual paths under the
@@ -195,6 +196,27 @@ public:
     // since 1970, "e".
     static QString newExternalDermatoscopicId(const QDateTime &now);
 
+    // ---- device image requests ------------------------------------------
+    // Asks a paired device for a dermatoscopic image of the lesion, showing
+    // the waiting dialog until it arrives or the request ends.
+    void requestManualImageD(QSharedPointer<LesionVisualizer> lesion);
+    // Asks a paired device for an external clinical image; refused ("Full
+    // capacity") when the external position, pending requests counted, is full.
+    void requestManualImageC();
+    // The modal waiting dialog of the open request; not opened when the
+    // request already ended while it was being sent.
+    void requestDialog();
+    // Files an image a device sent for a request of this session; an image
+    // of no open request only closes the waiting dialog.
+    void recievedRequestedImage(QString name, QString type, QString filename, QByteArray bytes, QImage image,
+                                int quality);
+    // The waiting dialog while it is open.
+    qtExternalManualDialog *getRequestDialog() const;
+    bool hasPendingDeviceRequest() const
+    {
+        return !m_pendingDevice.isEmpty() || !m_pendingClinical.isEmpty();
+    }
+
     // Decodes JPEG bytes; with a bound, scaled to fit it keeping the aspect
     // ratio. Pure, used by background tasks.
     static QImage decodeImage(const QByteArray &bytes, const QSize &fitWithin = QSize());
@@ -302,6 +324,17 @@ private:
     QLabel *m_mesureLabel = nullptr;
     bool m_extraInfoVisible = false;
     int m_externalGeneration = 0;
+
+    // Device requests: the open one, by lesion id text ("D") or clinical
+    // image name ("C"); clinical names once asked for are never asked again,
+    // so that a late picture of a cancelled request cannot replace another.
+    QHash<QString, QWeakPointer<LesionVisualizer>> m_pendingDevice;
+    QMap<QString, CameraPose> m_pendingClinical;
+    QSet<QString> m_usedClinicalNames;
+    QString m_requestName;
+    QPointer<QObject> m_requestDialog;
+    bool m_requestClosedEarly = false;
+    void forgetRequest();
 
     // The JSON each counter and external pose was read from, so that values
     // that did not change are written back exactly as they came.
