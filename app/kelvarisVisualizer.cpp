@@ -1,6 +1,8 @@
 #include "app/kelvarisVisualizer.h"
 
 #include "app/ScreenMetrics.h"
+#include "app/SessionLoader.h"
+#include "server/ServerVisualizer.h"
 #include "widgets/CustomHoverButton.h"
 #include "widgets/CustomMessageBox.h"
 #include "widgets/CustomTitleBar.h"
@@ -97,6 +99,10 @@ void kelvarisVisualizer::applyConfiguration(const AppConfiguration &config)
 {
     // 7. The server client is created and wired with the login flow.
     serverName = config.serverName;
+    serverVisualizer = new ServerVisualizer(serverName, this);
+    for (const QString &problem :
+         serverVisualizer->applyConfiguration(QJsonDocument::fromJson(config.document).object()))
+        kelvaris::trace(QStringLiteral("Configuration: ") + problem);
     // searchLineEdit's textChanged reaches on_searchLineEdit_textChanged through
     // the by-name connection of setupUi. A second, explicit connect would not
     // be seen by Qt::UniqueConnection and would run every search twice.
@@ -105,9 +111,10 @@ void kelvarisVisualizer::applyConfiguration(const AppConfiguration &config)
     positions = config.positionNames;
     warning = config.warning;
 
-    // 9. The session page, label legend and session selectors are built with
-    // session loading; until then the legend area stays hidden.
-    ui.widgetLegendTopBar->hide();
+    // 9. The session page, label legend and session selectors.
+    m_sessionLoader = new SessionLoader(this);
+    m_sessionLoader->buildSessionPage(positions);
+    m_sessionLoader->connectTo(serverVisualizer);
 
     // 10. The view-mode and action buttons.
     buildTopBarButtons();
@@ -123,7 +130,7 @@ void kelvarisVisualizer::applyConfiguration(const AppConfiguration &config)
     setCompareViewButton->setEnabled(false);
     setDermatosViewButton->setEnabled(false);
 
-    connect(viewButtons, &QButtonGroup::idClicked, this, &kelvarisVisualizer::viewModeButtonClicked);
+    connect(viewButtons, &QButtonGroup::idClicked, m_sessionLoader, &SessionLoader::viewModeButtonClicked);
     setObjectName(QStringLiteral("MainWindows"));
 
     buildBackgroundPage();
@@ -138,8 +145,6 @@ void kelvarisVisualizer::applyConfiguration(const AppConfiguration &config)
     ui.progressBar->setTextVisible(false);
     ui.progressBar->hide();
     ui.searchLineEdit->setStyleSheet(searchStyleClosed);
-
-    connect(&receiveTimer, &QTimer::timeout, this, &kelvarisVisualizer::sessionArrivalCheck);
 
     onScreenChangedTimeout();
     loadSplitterStates();
@@ -375,7 +380,12 @@ void kelvarisVisualizer::showNotification(QString message)
 // (login, search, session loading, pairing, saving, registration, capture).
 // Until then they do nothing.
 
-void kelvarisVisualizer::on_labelButton_clicked(bool) {} // back to the menu
+// Back to the menu; the save questions come with the saving flow.
+void kelvarisVisualizer::on_labelButton_clicked(bool)
+{
+    if (m_sessionLoader)
+        m_sessionLoader->backToMenu();
+}
 void kelvarisVisualizer::on_labelButton_clicked()
 {
     on_labelButton_clicked(false);
@@ -387,22 +397,13 @@ void kelvarisVisualizer::exitButton_clicked()
 }
 void kelvarisVisualizer::logoutButton_clicked() {}                // logout
 void kelvarisVisualizer::on_registerNewPatientButton_clicked() {} // registration
-void kelvarisVisualizer::downloadCanceled() {}                    // session loading
 void kelvarisVisualizer::saveSessionButton_clicked() {}           // saving
-void kelvarisVisualizer::recievedSessionJson(QJsonDocument, QString, QString, QDateTime, int) {
-} // session loading
-void kelvarisVisualizer::groupLesionsByID() {} // session loading
-void kelvarisVisualizer::undoLesionPair() {}   // lesion pairing
+void kelvarisVisualizer::undoLesionPair() {}                      // lesion pairing
 bool kelvarisVisualizer::doLesionPair(bool)
 {
     return false;
 } // lesion pairing
-void kelvarisVisualizer::addNewClinicalImage() {}                                         // session loading
 void kelvarisVisualizer::pairModeLesionSelected(QSharedPointer<LesionVisualizer>, int) {} // lesion pairing
-void kelvarisVisualizer::sessionSelectorChanged(int, int) {}                              // session loading
-void kelvarisVisualizer::checkDisabledButtons() {}                                        // session loading
-void kelvarisVisualizer::dermatoSessionSelectorChanged(int, int) {}                       // session loading
-void kelvarisVisualizer::changeHistoricLesions(QSharedPointer<LesionVisualizer>) {}       // session loading
 void kelvarisVisualizer::compareClinicalImages() {}                                       // lesion pairing
 void kelvarisVisualizer::syncSessionCreated(QString) {}                                   // device capture
 void kelvarisVisualizer::on_labelQRcodeButton_clicked() {}                                // device pairing
@@ -414,13 +415,55 @@ void kelvarisVisualizer::on_searchLineEdit_textChanged(QString)                 
     ++searchTextChanges;
 }
 void kelvarisVisualizer::patientSelected(QModelIndex) {} // patient search
-bool kelvarisVisualizer::buildSecondaryView()
-{
-    return false;
-} // session loading
 void kelvarisVisualizer::syncManualDermatosDone(std::unordered_map<QString, QSharedPointer<LesionVisualizer>>)
 {
 } // device capture
-void kelvarisVisualizer::viewModeButtonClicked(int) {} // view modes
-void kelvarisVisualizer::sessionArrivalCheck() {}      // session loading
-void kelvarisVisualizer::startLogin() {}               // login
+void kelvarisVisualizer::startLogin() {} // login
+
+// Session loading: the slots stay on the window and forward to the loader.
+
+void kelvarisVisualizer::downloadCanceled()
+{
+    if (m_sessionLoader)
+        m_sessionLoader->downloadCanceled();
+}
+void kelvarisVisualizer::recievedSessionJson(QJsonDocument sessionJson, QString patientID, QString sessionID,
+                                             QDateTime sessionDate, int nJsonToDownload)
+{
+    if (m_sessionLoader)
+        m_sessionLoader->recievedSessionJson(sessionJson, patientID, sessionID, sessionDate, nJsonToDownload);
+}
+void kelvarisVisualizer::groupLesionsByID()
+{
+    if (m_sessionLoader)
+        m_sessionLoader->groupLesionsByID();
+}
+void kelvarisVisualizer::addNewClinicalImage()
+{
+    if (m_sessionLoader)
+        m_sessionLoader->addNewClinicalImage();
+}
+void kelvarisVisualizer::sessionSelectorChanged(int index, int sectorID)
+{
+    if (m_sessionLoader)
+        m_sessionLoader->sessionSelectorChanged(index, sectorID);
+}
+void kelvarisVisualizer::checkDisabledButtons()
+{
+    if (m_sessionLoader)
+        m_sessionLoader->checkDisabledButtons();
+}
+void kelvarisVisualizer::dermatoSessionSelectorChanged(int index, int selectorID)
+{
+    if (m_sessionLoader)
+        m_sessionLoader->dermatoSessionSelectorChanged(index, selectorID);
+}
+void kelvarisVisualizer::changeHistoricLesions(QSharedPointer<LesionVisualizer> lesion)
+{
+    if (m_sessionLoader)
+        m_sessionLoader->changeHistoricLesions(lesion);
+}
+bool kelvarisVisualizer::buildSecondaryView()
+{
+    return m_sessionLoader && m_sessionLoader->buildSecondaryView();
+}

@@ -33,8 +33,8 @@ class QSplitter;
 class QSvgRenderer;
 class QtVisualizationWidgets;
 class ServerVisualizer;
+class SessionLoader;
 class SessionVisualizer;
-class SessionsModel;
 
 // The program's single top-level window: a frameless, maximised frame with its
 // own title bar, the top bar (application button, patient search, label
@@ -58,6 +58,9 @@ public:
     // How many text changes of the search field the search has handled: one
     // per change, however the field is wired.
     int searchTextChangeCount() const { return searchTextChanges; }
+    // The flows the window's slots forward to.
+    SessionLoader *sessionLoader() const { return m_sessionLoader; }
+    ServerVisualizer *server() const { return serverVisualizer; }
 
 signals:
     void pairModeLesionsDone();
@@ -115,9 +118,12 @@ private:
     void renderBackground();
     void fitMaximizedWithoutWindowManager();
     void showConfigurationError();
-    void viewModeButtonClicked(int mode);
-    void sessionArrivalCheck();
     void startLogin();
+
+    // The session loading flow keeps its state itself and drives the frame's
+    // top bar, session page and selectors.
+    friend class SessionLoader;
+    SessionLoader *m_sessionLoader = nullptr;
 
     Ui::kelvarisVisualizerClass ui;
 
@@ -126,28 +132,17 @@ private:
     QString userName;
     bool isPatientAdmin = false;
     std::atomic<bool> loggedIn{false};
-    SessionsModel *sessionsModel = nullptr;
-    std::map<int, QSharedPointer<SessionVisualizer>> sessions;
-    QSharedPointer<SessionVisualizer> principalSession;
-    QSharedPointer<SessionVisualizer> secondarySession;
-    QtVisualizationWidgets *primaryView = nullptr;
-    QtVisualizationWidgets *secondaryView = nullptr;
-    QSplitter *verticalSplitter = nullptr;
-    QSplitter *horizontalSplitter = nullptr;
-    QSplitter *schemeSplitter = nullptr;
-    int viewMode = 0;
-    QButtonGroup *labelButtons = nullptr;
+    // Sessions, selectors, views, splitters, the legend and the view mode
+    // are the session loader's (sessionLoader()).
     QButtonGroup *viewButtons = nullptr;
     QMovie *loadingMovie = nullptr;
     QMetaObject::Connection compareMovieConnection;
     QMetaObject::Connection dermatosMovieConnection;
     QTimer *screenTimer = nullptr;
-    QTimer receiveTimer;
     int autosaveTimerId = 0;
     QImage *qrImage = nullptr;
     QSize buttonIconSize = QSize(40, 40);
     QColor accentColor = QColor(255, 218, 195);
-    QByteArray splitterStates[3];
     int currentPatientId = -1;
     QString searchStyleClosed;
     QString searchStyleOpen;
