@@ -148,7 +148,7 @@ private:
     void setSelectorsBlocked(bool blocked);
     void setSelectorStyle(CustomComboBox *box, char closed, char open);
     void closeLoadingDialog();
-    void documentArrivedOrFailed();
+    void checkArrivalSoon();
     void sessionListFailed(QString patientID);
     void sessionDocumentsRequested(QString patientID, int count);
     void sessionDocumentFailed(QString patientID, QString sessionID);

@@ -278,8 +278,8 @@ void tst_SessionLoading::legendDoubleClick()
     const QPoint centre = exeresis->rect().center();
     QTest::mousePress(exeresis, Qt::LeftButton, {}, centre);
     QTest::mouseRelease(exeresis, Qt::LeftButton, {}, centre);
-    QMouseEvent doubleClick(QEvent::MouseButtonDblClick, centre, exeresis->mapToGlobal(centre), Qt::LeftButton,
-                            Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent doubleClick(QEvent::MouseButtonDblClick, centre, exeresis->mapToGlobal(centre),
+                            Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(exeresis, &doubleClick);
     QTest::mouseRelease(exeresis, Qt::LeftButton, {}, centre);
     QVERIFY(maps >= 2);
@@ -422,7 +422,7 @@ void tst_SessionLoading::waitTimesOut()
 void tst_SessionLoading::slowServer()
 {
     DemoFaults::Fault slow;
-    slow.latencyMs = 150;
+    slow.latencyMs = 60;
     standIn->setFault(QStringLiteral("sessions"), slow);
     standIn->setFault(QStringLiteral("storage-get"), slow);
     QVERIFY(load(14, 20000));
