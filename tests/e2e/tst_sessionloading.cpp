@@ -10,10 +10,13 @@
 #include "visualization/QtVisualizationWidgets.h"
 #include "widgets/CustomComboBox.h"
 #include "widgets/CustomHoverButton.h"
+#include "widgets/CustomMessageBox.h"
 #include "widgets/QtNotificationWidget.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
+#include <QImage>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QMouseEvent>
@@ -22,6 +25,7 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 namespace {
@@ -106,6 +110,8 @@ private slots:
     void replyForSessionNotHeld();
     void previousPatientReleased();
     void viewModes();
+    void addClinicalImage_data();
+    void addClinicalImage();
 
 private:
     bool load(int patientId, int timeout = 15000);
@@ -498,6 +504,56 @@ void tst_SessionLoading::viewModes()
     QVERIFY(!loader->secondaryView()->isVisible());
     QCOMPARE(loader->selectorLabel(SessionLoader::PrincipalSelector)->text(),
              QStringLiteral("Displayed Session"));
+}
+
+void tst_SessionLoading::addClinicalImage_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("added");
+    QTest::addColumn<QString>("message");
+
+    QImage image(320, 240, QImage::Format_RGB32);
+    image.fill(QColor(180, 120, 100));
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG");
+    QTest::newRow("a JPEG") << jpeg << true << QString();
+    QTest::newRow("cut short") << jpeg.left(jpeg.size() / 2) << false << "Warning: The image is corrupt";
+    QTest::newRow("not an image") << QByteArray("plain text, not a picture") << false
+                                  << "Warning: The image is corrupt";
+    QTest::newRow("empty file") << QByteArray() << false << "Warning: The image is corrupt";
+}
+
+void tst_SessionLoading::addClinicalImage()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, added);
+    QFETCH(QString, message);
+
+    QVERIFY(load(14));
+    const QSharedPointer<SessionVisualizer> session = loader->principalSession();
+    const int externalBefore = int(session->getCameraPoses(SessionVisualizer::externalPosition).size());
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    file.write(bytes);
+    file.close();
+
+    QSignalSpy done(loader, &SessionLoader::clinicalImageAdded);
+    loader->addClinicalImageFile(file.fileName());
+    QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 5000);
+    QCOMPARE(done.first().first().toBool(), added);
+    QCOMPARE(int(session->getCameraPoses(SessionVisualizer::externalPosition).size()),
+             externalBefore + (added ? 1 : 0));
+    QCOMPARE(session->hasChangesToSave(), added);
+
+    QString shown;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<CustomMessageBox *>(widget); box && box->isVisible()) {
+            shown = box->messageLabel->text();
+            box->close();
+        }
+    QCOMPARE(shown, message);
 }
 
 QTEST_MAIN(tst_SessionLoading)
