@@ -1,5 +1,6 @@
 #include "session/LesionVisualizer.h"
 
+#include "session/ClinicalPixmapItem.h"
 #include "session/ModelRoles.h"
 #include "session/SessionDocument.h"
 #include "session/SessionVisualizer.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QFont>
 #include <QFutureWatcher>
+#include <QGraphicsScene>
 #include <QHash>
 #include <QJsonArray>
 #include <QPainter>
@@ -574,8 +576,15 @@ void LesionVisualizer::changeNumericID(int numericId)
 
 void LesionVisualizer::setPrincipalClinicalItem(ClinicalPixmapItem *item, int sceneIndex)
 {
-    m_principalClinicalItem = item;
+    QGraphicsScene *scene = item ? item->scene() : nullptr;
+    m_principalClinicalItem = scene ? item : nullptr;
+    m_principalScene = scene;
     m_sceneIndex = sceneIndex;
+}
+
+ClinicalPixmapItem *LesionVisualizer::getPrincipalClinicalItem() const
+{
+    return m_principalScene ? m_principalClinicalItem : nullptr;
 }
 
 void LesionVisualizer::addHistoricLesion(const QSharedPointer<LesionVisualizer> &lesion, int sessionId)

@@ -15,6 +15,7 @@
 #include <QObject>
 #include <QPixmap>
 #include <QPoint>
+#include <QPointer>
 #include <QRect>
 #include <QSharedPointer>
 #include <QSize>
@@ -27,6 +28,7 @@
 
 class SessionVisualizer;
 class ClinicalPixmapItem;
+class QGraphicsScene;
 
 // One lesion of one session: its appearances on the clinical images, its
 // dermatoscopic groups, label, priority and number, its links to the same
@@ -123,9 +125,12 @@ public:
     void changeNumericID(int numericId);
 
     // Set by the visualization widget when it builds the scene of the
-    // lesion's body position; not owned.
+    // lesion's body position; not owned. The item is held together with its
+    // scene and reads as null once that scene is gone, since a session can
+    // be shown in two widgets and either may rebuild. An item outside any
+    // scene is not kept.
     void setPrincipalClinicalItem(ClinicalPixmapItem *item, int sceneIndex);
-    ClinicalPixmapItem *getPrincipalClinicalItem() const { return m_principalClinicalItem; }
+    ClinicalPixmapItem *getPrincipalClinicalItem() const;
     int getSceneIndex() const { return m_sceneIndex; }
 
     void addHistoricLesion(const QSharedPointer<LesionVisualizer> &lesion, int sessionId);
@@ -228,6 +233,7 @@ private:
     QIcon m_compositeIcon;
     QWeakPointer<SessionVisualizer> m_session;
     ClinicalPixmapItem *m_principalClinicalItem = nullptr;
+    QPointer<QGraphicsScene> m_principalScene;
     int m_sceneIndex = -1;
     QPixmap m_dermatoscopicPixmap;
     QFuture<QImage> m_pixmapFuture;

@@ -182,6 +182,9 @@ public slots:
     void setModifyMode(bool checked);
     void setHideSpots(bool checked);
     void setHideNumbers(bool checked);
+    // The label legend's choice (label -> shown); the main window's
+    // labelsSelectionChanged reaches it.
+    void setLabelsShown(std::unordered_map<QString, bool> labels);
 
 signals:
     void pairModeButtonClicked(bool clicked);
@@ -195,6 +198,7 @@ signals:
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // A graphics item with the scene it lives in: it reads as null once the
@@ -221,6 +225,7 @@ private:
     void buildListToolBar();
     void connectParts();
     void connectMainWindow();
+    bool buildViewSteps(const QSharedPointer<SessionVisualizer> &session);
     void connectSession();
     void disconnectSession();
     void resetForNewSession();
@@ -239,7 +244,6 @@ private:
     void toggleSelection(const QModelIndex &index);
     void showLesion(const QSharedPointer<LesionVisualizer> &lesion);
     void moveVisualization(int direction);
-    void labelsChanged(const std::unordered_map<QString, bool> &labels);
     void sizesChanged(const std::vector<std::pair<double, double>> &intervals);
     void applySizeBounds(int lower, int upper);
     void updateListIconSize();
@@ -262,7 +266,10 @@ private:
     bool takeCancel();
 
     // ---- layouts (QtVisualizationWidgetsLayouts.cpp) ----
-    void storeLeftLayout();
+    // Stores the states of the layout being left, among those allowed.
+    void storeLeavingLayout(bool hybrid, bool dermoscopic, bool clinical);
+    void detachClinicalSplitter();
+    void showLayoutActions(bool visible);
     void emptyPreview();
     void clickRememberedLater(int delayMs, bool firstRowFallback);
     void recreateDimmingRects();
@@ -291,6 +298,8 @@ private:
     int m_selectedRow = -1;
     QPersistentModelIndex m_currentListIndex;
     QSharedPointer<LesionVisualizer> m_highlightedLesion;
+    // The lesion the preview shows, for its context menu.
+    QWeakPointer<LesionVisualizer> m_previewLesion;
 
     bool m_hybrid = false;
     bool m_dermoscopic = false;
