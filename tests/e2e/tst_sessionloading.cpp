@@ -7,12 +7,16 @@
 #include "server/StandIn.h"
 #include "session/SessionVisualizer.h"
 #include "session/SessionsModel.h"
+#include "visualization/GraphicsScene.h"
+#include "visualization/ImageItemRect.h"
+#include "visualization/ListView.h"
 #include "visualization/QtVisualizationWidgets.h"
 #include "widgets/CustomComboBox.h"
 #include "widgets/CustomHoverButton.h"
 #include "widgets/CustomMessageBox.h"
 #include "widgets/QtNotificationWidget.h"
 
+#include <QAbstractProxyModel>
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
@@ -99,6 +103,7 @@ private slots:
 
     void selectors_data();
     void selectors();
+    void primaryViewBuilt();
     void legendDoubleClick();
     void noSessions();
     void listFailed();
@@ -262,6 +267,28 @@ void tst_SessionLoading::selectors()
         QVERIFY2(notifications().isEmpty(), qPrintable(notifications().join('|')));
     else
         QVERIFY2(notifications().join('|').contains(missing), qPrintable(notifications().join('|')));
+}
+
+void tst_SessionLoading::primaryViewBuilt()
+{
+    // Session 111 of the sample data: 26 lesions with 80 instances on the
+    // device positions (16, 30, 11, 23), none on the external one; 21 of
+    // the lesions have dermatoscopic images and are listed.
+    QVERIFY(load(14));
+    QtVisualizationWidgets *view = loader->primaryView();
+    QCOMPARE(view->getSession(), loader->principalSession());
+    QVERIFY(view->isBuilt());
+    QCOMPARE(view->getSceneCount(), 5);
+    const int perScene[5] = {0, 16, 30, 11, 23};
+    for (int scene = 0; scene < 5; ++scene) {
+        int markers = 0;
+        for (QGraphicsItem *item : view->getScene(scene)->items())
+            markers += item->type() == ImageItemRect::Type ? 1 : 0;
+        QCOMPARE(markers, perScene[scene]);
+    }
+    auto *proxy = qobject_cast<QAbstractProxyModel *>(view->getListView()->model());
+    QVERIFY(proxy);
+    QCOMPARE(proxy->sourceModel()->rowCount(), 21);
 }
 
 void tst_SessionLoading::legendDoubleClick()
