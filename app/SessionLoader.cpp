@@ -478,6 +478,7 @@ void SessionLoader::releasePatient()
     m_sessionIds.clear();
     m_principalSession.reset();
     m_secondarySession.reset();
+    resetViewModes();
 }
 
 void SessionLoader::downloadCanceled()
@@ -500,11 +501,6 @@ void SessionLoader::backToMenu()
     m_window->currentPatientId = -1;
     if (!m_sessionsModel)
         return;
-    if (m_viewMode != HybridView) {
-        showHybridView();
-        m_viewMode = HybridView;
-    }
-    m_window->setHybridViewButton->setChecked(true);
     Ui::kelvarisVisualizerClass &ui = m_window->ui;
     ui.stackedWidget->setCurrentIndex(0);
     ui.widgetLegendTopBar->hide();
@@ -525,7 +521,19 @@ void SessionLoader::backToMenu()
         m_window->killTimer(m_window->autosaveTimerId);
         m_window->autosaveTimerId = 0;
     }
-    // The comparison buttons wait again for the next patient's sessions.
+}
+
+void SessionLoader::resetViewModes()
+{
+    if (!m_sessionsModel || !m_window->loadingMovie)
+        return;
+    // A patient starts in the hybrid view; the comparison buttons wait for
+    // this patient's sessions, never showing those of the previous one.
+    if (m_viewMode != HybridView) {
+        showHybridView();
+        m_viewMode = HybridView;
+    }
+    m_window->setHybridViewButton->setChecked(true);
     m_window->setCompareViewButton->setEnabled(false);
     m_window->setDermatosViewButton->setEnabled(false);
     QMovie *movie = m_window->loadingMovie;
@@ -592,7 +600,7 @@ void SessionLoader::sessionSelectorChanged(int index, int sectorID)
     };
     if (sector != 0) {
         m_secondaryIndex = index;
-    } else if (m_viewMode == ClinicalView) {
+    } else if (m_viewMode == ClinicalView && m_principalSession) {
         QMessageBox box(QMessageBox::Warning, tr("Warning "),
                         tr("Do you want to change the displayed session?"),
                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, m_window);

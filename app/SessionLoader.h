@@ -158,6 +158,7 @@ private:
                       int typeQuality);
     void connectSession(const QSharedPointer<SessionVisualizer> &session);
     void restoreButtonIcon(int mode);
+    void resetViewModes();
     void stopLoadingAnimation();
     void showSessionChrome();
     QSharedPointer<SessionVisualizer> sessionOfRow(int row) const;

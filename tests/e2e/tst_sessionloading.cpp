@@ -1,188 +1,27 @@
 // Loading a patient's sessions in the real main window against the stand-in
 // server in process: selectors, labels and style sheets for one, two and
-// three sessions, the legend, cancelling, waiting, failures, view modes.
+// three sessions, the built view, the legend, view modes, added images.
 
-#include "app/SessionLoader.h"
-#include "app/kelvarisVisualizer.h"
-#include "server/StandIn.h"
-#include "session/SessionVisualizer.h"
-#include "session/SessionsModel.h"
-#include "visualization/GraphicsScene.h"
-#include "visualization/ImageItemRect.h"
-#include "visualization/ListView.h"
-#include "visualization/QtVisualizationWidgets.h"
-#include "widgets/CustomComboBox.h"
-#include "widgets/CustomHoverButton.h"
-#include "widgets/CustomMessageBox.h"
-#include "widgets/QtNotificationWidget.h"
+#include "e2e/SessionLoadingFixture.h"
 
-#include <QAbstractProxyModel>
-#include <QApplication>
-#include <QBuffer>
-#include <QDir>
-#include <QImage>
-#include <QJsonDocument>
-#include <QLabel>
-#include <QMouseEvent>
-#include <QMovie>
-#include <QProgressDialog>
-#include <QPushButton>
-#include <QStackedWidget>
-#include <QTemporaryDir>
-#include <QTemporaryFile>
-#include <QTest>
-
-namespace {
-
-Patient patient(int id)
-{
-    Patient p;
-    p.patientID = std::to_string(id);
-    p.name = "Patient " + std::to_string(id);
-    return p;
-}
-
-// The texts of the notifications on screen now.
-QStringList notifications()
-{
-    QStringList texts;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (qobject_cast<QtNotificationWidget *>(widget) && widget->isVisible())
-            for (QLabel *label : widget->findChildren<QLabel *>())
-                if (!label->text().isEmpty())
-                    texts << label->text();
-    return texts;
-}
-
-void closeNotifications()
-{
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (qobject_cast<QtNotificationWidget *>(widget))
-            widget->close();
-}
-
-int sessionIdOf(SessionLoader *loader, SessionLoader::Selector which)
-{
-    const QSharedPointer<SessionVisualizer> s =
-        loader->sessionsModel()->sessionAt(loader->selector(which)->currentIndex());
-    return s ? s->getSessionId() : -1;
-}
-
-// Runs fn once from inside whatever event loop is running when ready() holds,
-// also a wait of the loader that blocks the test function.
-class WhenReady : public QObject
-{
-public:
-    WhenReady(std::function<bool()> ready, std::function<void()> fn)
-    {
-        connect(&poll, &QTimer::timeout, this, [this, ready, fn] {
-            if (!ready())
-                return;
-            poll.stop();
-            fired = true;
-            fn();
-        });
-        poll.start(5);
-    }
-    bool fired = false;
-
-private:
-    QTimer poll;
-};
-
-} // namespace
-
-class tst_SessionLoading : public QObject
+class tst_SessionLoading : public QObject, public SessionLoadingFixture
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { setUp(); }
+    void init() { clear(); }
 
     void selectors_data();
     void selectors();
     void primaryViewBuilt();
     void legendDoubleClick();
-    void noSessions();
-    void listFailed();
-    void cancelWhileListing();
-    void cancelWhileWaitingForPrincipal();
-    void anotherPatientWhileWaiting();
-    void waitTimesOut();
-    void slowServer();
     void replyForSessionNotHeld();
     void previousPatientReleased();
     void viewModes();
     void addClinicalImage_data();
     void addClinicalImage();
-
-private:
-    bool load(int patientId, int timeout = 15000);
-
-    StandIn standIn;
-    QTemporaryDir workDir;
-    QString previousDir;
-    std::unique_ptr<kelvarisVisualizer> window;
-    SessionLoader *loader = nullptr;
-    std::unique_ptr<QSignalSpy> loaded;
 };
-
-void tst_SessionLoading::initTestCase()
-{
-    QVERIFY2(standIn.start(), qPrintable(standIn->errorString()));
-    QVERIFY(workDir.isValid());
-    QDir(workDir.path()).mkpath(QStringLiteral("matrius"));
-    QJsonObject configuration = standIn.configuration();
-    configuration.insert(QStringLiteral("server"), QStringLiteral("demo"));
-    configuration.insert(
-        QStringLiteral("gui"),
-        QJsonObject{{QStringLiteral("names"), QJsonArray{"frontal", "right", "back", "left"}}});
-    QFile file(workDir.filePath(QStringLiteral("matrius/configuration.json")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QJsonDocument(configuration).toJson());
-    file.close();
-    previousDir = QDir::currentPath();
-    QDir::setCurrent(workDir.path());
-
-    window = std::make_unique<kelvarisVisualizer>();
-    QVERIFY(window->configurationError().isEmpty());
-    window->resize(1600, 900);
-    window->show();
-    loader = window->sessionLoader();
-    QVERIFY(loader);
-    loader->setDownloadWaitLimit(8000);
-
-    ServerVisualizer *server = window->server();
-    QSignalSpy endpoint(server, &ServerVisualizer::correctServerName);
-    server->getEndpoint(QStringLiteral("demo"));
-    QTRY_COMPARE_WITH_TIMEOUT(endpoint.count(), 1, 10000);
-    QVERIFY(logIn(*server, *standIn.server, QStringLiteral("doctor")));
-    // What the login flow shows once the permissions are known.
-    window->findChild<QWidget *>(QStringLiteral("topBarWidget"))->show();
-    loaded = std::make_unique<QSignalSpy>(loader, &SessionLoader::patientLoaded);
-}
-
-void tst_SessionLoading::init()
-{
-    loaded->clear();
-}
-
-void tst_SessionLoading::cleanup()
-{
-    standIn->clearFaults();
-    window->on_labelButton_clicked(false);
-    closeNotifications();
-    QTest::qWait(20);
-}
-
-bool tst_SessionLoading::load(int patientId, int timeout)
-{
-    loaded->clear();
-    loader->loadPatient(patient(patientId));
-    return QTest::qWaitFor([&] { return !loaded->isEmpty(); }, timeout) && loaded->first().first().toBool();
-}
 
 void tst_SessionLoading::selectors_data()
 {
@@ -227,6 +66,11 @@ void tst_SessionLoading::selectors()
         standIn->setFault(group, fault);
     }
     QVERIFY(load(patientId));
+    // Shown for five seconds from the arrival of the documents.
+    if (missing.isEmpty())
+        QVERIFY2(notifications().isEmpty(), qPrintable(notifications().join('|')));
+    else
+        QVERIFY2(notifications().join('|').contains(missing), qPrintable(notifications().join('|')));
     QVERIFY(!loader->loadingDialog() || !loader->loadingDialog()->isVisible());
     QCOMPARE(window->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"))->currentIndex(),
              SessionLoader::sessionPageIndex);
@@ -263,10 +107,6 @@ void tst_SessionLoading::selectors()
         QVERIFY(loader->secondarySession());
         QCOMPARE(loader->secondarySession()->getSessionId(), left);
     }
-    if (missing.isEmpty())
-        QVERIFY2(notifications().isEmpty(), qPrintable(notifications().join('|')));
-    else
-        QVERIFY2(notifications().join('|').contains(missing), qPrintable(notifications().join('|')));
 }
 
 void tst_SessionLoading::primaryViewBuilt()
@@ -293,7 +133,7 @@ void tst_SessionLoading::primaryViewBuilt()
 
 void tst_SessionLoading::legendDoubleClick()
 {
-    QVERIFY(load(14));
+    QVERIFY(oneSessionShown());
     std::unordered_map<QString, bool> last;
     int maps = 0;
     connect(window.get(), &kelvarisVisualizer::labelsSelectionChanged, this,
@@ -332,139 +172,9 @@ void tst_SessionLoading::legendDoubleClick()
         button->setChecked(true);
 }
 
-void tst_SessionLoading::noSessions()
-{
-    // Patient 15 has no session: the wait ends at once.
-    QVERIFY(!load(15, 5000));
-    QCOMPARE(loaded->count(), 1);
-    QVERIFY(!loader->isLoading());
-    QVERIFY(!loader->loadingDialog());
-    QVERIFY(loader->sessions().empty());
-    QCOMPARE(window->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"))->currentIndex(), 0);
-    QVERIFY2(notifications().contains(QStringLiteral("This patient has no sessions yet")),
-             qPrintable(notifications().join('|')));
-}
-
-void tst_SessionLoading::listFailed()
-{
-    standIn->setFault(QStringLiteral("sessions"), [] {
-        DemoFaults::Fault f;
-        f.failNext = 1;
-        f.failStatus = 500;
-        return f;
-    }());
-    QVERIFY(!load(12, 5000));
-    QVERIFY(!loader->isLoading());
-    QVERIFY(!loader->loadingDialog());
-    QCOMPARE(window->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"))->currentIndex(), 0);
-    QVERIFY2(notifications().contains(QStringLiteral("The sessions of this patient could not be downloaded")),
-             qPrintable(notifications().join('|')));
-}
-
-void tst_SessionLoading::cancelWhileListing()
-{
-    DemoFaults::Fault hang;
-    hang.hang = true;
-    standIn->setFault(QStringLiteral("sessions"), hang);
-    loader->loadPatient(patient(12));
-    QTRY_VERIFY_WITH_TIMEOUT(loader->loadingDialog() && loader->loadingDialog()->isVisible(), 5000);
-    auto *cancel =
-        loader->loadingDialog()->findChild<QPushButton *>(QStringLiteral("ProgressDialogCancelButton"));
-    QVERIFY(cancel);
-    QTest::mouseClick(cancel, Qt::LeftButton);
-    QVERIFY(!loader->isLoading());
-    QVERIFY(!loader->loadingDialog());
-    QVERIFY(loader->sessions().empty());
-    QCOMPARE(window->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"))->currentIndex(), 0);
-
-    // Nothing of the cancelled load is left behind to stop the next one.
-    standIn->clearFaults();
-    QVERIFY(load(14));
-    QCOMPARE(loader->principalSession()->getSessionId(), 111);
-}
-
-void tst_SessionLoading::cancelWhileWaitingForPrincipal()
-{
-    // The listings hang once the documents are in: the principal is waited for.
-    WhenReady hang([this] { return loader->sessions().size() == 3; },
-                   [this] {
-                       DemoFaults::Fault f;
-                       f.hang = true;
-                       standIn->setFault(QStringLiteral("sessions"), f);
-                   });
-    bool waitedWhenCancelled = false;
-    WhenReady cancel([this] { return loader->isWaiting(); },
-                     [&] {
-                         waitedWhenCancelled = true;
-                         QTest::mouseClick(loader->loadingDialog()->findChild<QPushButton *>(
-                                               QStringLiteral("ProgressDialogCancelButton")),
-                                           Qt::LeftButton);
-                     });
-    QElapsedTimer clock;
-    clock.start();
-    loader->loadPatient(patient(12));
-    QTRY_VERIFY_WITH_TIMEOUT(cancel.fired, 10000);
-    QVERIFY(waitedWhenCancelled);
-    // Ended at once, not at the wait's limit.
-    QTRY_VERIFY_WITH_TIMEOUT(!loader->isWaiting(), 1000);
-    QVERIFY(clock.elapsed() < 6000);
-    QVERIFY(loader->sessions().empty());
-    QVERIFY(!loader->principalSession());
-    QCOMPARE(window->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"))->currentIndex(), 0);
-}
-
-void tst_SessionLoading::anotherPatientWhileWaiting()
-{
-    WhenReady hang([this] { return loader->sessions().size() == 3; },
-                   [this] {
-                       DemoFaults::Fault f;
-                       f.hang = true;
-                       standIn->setFault(QStringLiteral("sessions"), f);
-                   });
-    WhenReady other([this] { return loader->isWaiting(); },
-                    [this] {
-                        standIn->clearFaults();
-                        loader->loadPatient(patient(14));
-                    });
-    loader->loadPatient(patient(12));
-    QTRY_VERIFY_WITH_TIMEOUT(other.fired, 10000);
-    // The first patient's load ends without a view; the second one loads.
-    QTRY_VERIFY_WITH_TIMEOUT(loader->principalSession(), 15000);
-    QCOMPARE(loader->principalSession()->getSessionId(), 111);
-    QCOMPARE(loader->primaryView()->getSession(), loader->principalSession());
-    QCOMPARE(int(loader->sessions().size()), 1);
-}
-
-void tst_SessionLoading::waitTimesOut()
-{
-    loader->setDownloadWaitLimit(700);
-    WhenReady hang([this] { return loader->sessions().size() == 1; },
-                   [this] {
-                       DemoFaults::Fault f;
-                       f.hang = true;
-                       standIn->setFault(QStringLiteral("sessions"), f);
-                   });
-    QVERIFY(!load(14, 8000));
-    loader->setDownloadWaitLimit(8000);
-    QVERIFY(!loader->principalSession());
-    QCOMPARE(window->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"))->currentIndex(), 0);
-    QVERIFY2(notifications().contains(QStringLiteral("The session could not be downloaded")),
-             qPrintable(notifications().join('|')));
-}
-
-void tst_SessionLoading::slowServer()
-{
-    DemoFaults::Fault slow;
-    slow.latencyMs = 60;
-    standIn->setFault(QStringLiteral("sessions"), slow);
-    standIn->setFault(QStringLiteral("storage-get"), slow);
-    QVERIFY(load(14, 20000));
-    QVERIFY(loader->principalSession()->isDownloaded());
-}
-
 void tst_SessionLoading::replyForSessionNotHeld()
 {
-    QVERIFY(load(14));
+    QVERIFY(oneSessionShown());
     ServerVisualizer *server = window->server();
     // Replies of a session that is not (or no longer) held are dropped.
     emit server->sessionDownloadReply(14, 999, QJsonDocument(QJsonObject{}), true);
@@ -558,7 +268,7 @@ void tst_SessionLoading::addClinicalImage()
     QFETCH(bool, added);
     QFETCH(QString, message);
 
-    QVERIFY(load(14));
+    QVERIFY(oneSessionShown());
     const QSharedPointer<SessionVisualizer> session = loader->principalSession();
     const int externalBefore = int(session->getCameraPoses(SessionVisualizer::externalPosition).size());
     QTemporaryFile file;
@@ -566,13 +276,14 @@ void tst_SessionLoading::addClinicalImage()
     file.write(bytes);
     file.close();
 
+    const bool changedBefore = session->hasChangesToSave();
     QSignalSpy done(loader, &SessionLoader::clinicalImageAdded);
     loader->addClinicalImageFile(file.fileName());
     QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 5000);
     QCOMPARE(done.first().first().toBool(), added);
     QCOMPARE(int(session->getCameraPoses(SessionVisualizer::externalPosition).size()),
              externalBefore + (added ? 1 : 0));
-    QCOMPARE(session->hasChangesToSave(), added);
+    QCOMPARE(session->hasChangesToSave(), changedBefore || added);
 
     QString shown;
     for (QWidget *widget : QApplication::topLevelWidgets())
