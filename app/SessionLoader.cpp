@@ -1,5 +1,6 @@
 #include "app/SessionLoader.h"
 
+#include "app/LoginFlow.h"
 #include "app/kelvarisVisualizer.h"
 #include "server/ServerVisualizer.h"
 #include "session/CustomIconSessionProxyModel.h"
@@ -99,10 +100,6 @@ void SessionLoader::loadPatient(const Patient &patient)
         return;
     m_window->currentPatientId = number;
     m_loadingPatient = id;
-    m_patientNameLabel->setText(QString::fromStdString(patient.name));
-    m_birthdayLabel->setText(patient.birthdate.isValid()
-                                 ? QLocale().toString(patient.birthdate, QLocale::ShortFormat)
-                                 : QString());
 
     setSelectorsBlocked(true);
     m_sessionsModel->clear();
@@ -504,7 +501,7 @@ void SessionLoader::backToMenu()
     Ui::kelvarisVisualizerClass &ui = m_window->ui;
     ui.stackedWidget->setCurrentIndex(0);
     ui.widgetLegendTopBar->hide();
-    m_infoPatient->hide();
+    showPatientPanel(false);
     for (QWidget *widget : m_selectorWidgets)
         widget->hide();
     for (CustomHoverButton *button :
@@ -512,15 +509,26 @@ void SessionLoader::backToMenu()
           m_window->saveSessionButton, m_window->manualButton, m_window->reportListButton,
           m_window->reportButton, m_window->exitButton})
         button->hide();
-    if (m_window->loggedIn) {
-        ui.widget_doctor->show();
+    if (m_window->m_login && m_window->m_login->isLoggedIn()) {
+        ui.widget_doctor->setVisible(m_window->m_login->isDoctor());
         m_window->logoutButton->show();
-        m_window->newPatientButton->setVisible(m_window->isPatientAdmin);
+        m_window->newPatientButton->setVisible(m_window->m_login->isPatientAdmin());
     }
     if (m_window->autosaveTimerId) {
         m_window->killTimer(m_window->autosaveTimerId);
         m_window->autosaveTimerId = 0;
     }
+}
+
+void SessionLoader::setPatientPanel(QWidget *panel)
+{
+    m_patientPanel = panel;
+}
+
+void SessionLoader::showPatientPanel(bool shown)
+{
+    if (m_patientPanel)
+        m_patientPanel->setVisible(shown);
 }
 
 void SessionLoader::resetViewModes()

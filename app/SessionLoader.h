@@ -68,6 +68,8 @@ public:
 
     // Builds the session page, the legend and the selectors (once).
     void buildSessionPage(const QStringList &positionNames);
+    // The panel of the chosen patient, shown with the patient's session.
+    void setPatientPanel(QWidget *panel);
     // Every connection of the flow to the server client.
     void connectTo(ServerVisualizer *server);
 
@@ -159,6 +161,7 @@ private:
     void connectSession(const QSharedPointer<SessionVisualizer> &session);
     void restoreButtonIcon(int mode);
     void resetViewModes();
+    void showPatientPanel(bool shown);
     void stopLoadingAnimation();
     void showSessionChrome();
     QSharedPointer<SessionVisualizer> sessionOfRow(int row) const;
@@ -193,9 +196,8 @@ private:
     QLabel *m_selectorLabels[4] = {};
     QWidget *m_selectorWidgets[4] = {};
     CustomIconSessionProxyModel *m_dermatosProxies[2] = {};
-    QWidget *m_infoPatient = nullptr;
-    QLabel *m_patientNameLabel = nullptr;
-    QLabel *m_birthdayLabel = nullptr;
+    // The patient search's panel of the chosen patient.
+    QPointer<QWidget> m_patientPanel;
     QWidget *m_schemeWidget = nullptr;
 
     int m_principalIndex = -1;

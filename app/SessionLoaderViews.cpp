@@ -3,6 +3,7 @@
 
 #include "app/SessionLoader.h"
 
+#include "app/LoginFlow.h"
 #include "app/kelvarisVisualizer.h"
 #include "server/ServerVisualizer.h"
 #include "session/CustomIconSessionProxyModel.h"
@@ -197,18 +198,6 @@ void SessionLoader::buildSelectors()
     Ui::kelvarisVisualizerClass &ui = m_window->ui;
     QHBoxLayout *row = ui.selectorsLayout;
 
-    m_infoPatient = new QWidget();
-    m_infoPatient->setMinimumWidth(42);
-    m_infoPatient->setMaximumWidth(200);
-    auto *infoLayout = new QVBoxLayout(m_infoPatient);
-    m_patientNameLabel = new QLabel(tr("Patient Name"));
-    m_birthdayLabel = new QLabel(tr("Birthday"));
-    for (QLabel *label : {m_patientNameLabel, m_birthdayLabel}) {
-        label->setObjectName(QStringLiteral("labelPatient"));
-        label->setAlignment(Qt::AlignCenter);
-        infoLayout->addWidget(label);
-    }
-
     const QString labels[4] = {tr("Displayed Session"), tr("Displayed Left"), tr("Displayed Mid"),
                                tr("Left")};
     const int pieces[4] = {0, 1, 2, 1};
@@ -256,15 +245,14 @@ void SessionLoader::buildSelectors()
             &SessionLoader::dermatosLeftSelectorChanged);
 
     // Right to left from the principal selector on: on screen the order is
-    // dermoscopic left, mid, left, principal, spacer, patient information.
-    row->addWidget(m_infoPatient);
+    // dermoscopic left, mid, left, principal, spacer, patient information
+    // (the patient search puts its panel first in the row).
     row->addSpacing(30);
     row->addWidget(m_selectorWidgets[PrincipalSelector]);
     row->setDirection(QBoxLayout::RightToLeft);
     row->addWidget(m_selectorWidgets[LeftSelector]);
     row->addWidget(m_selectorWidgets[MidSelector]);
     row->addWidget(m_selectorWidgets[DermatosLeftSelector]);
-    m_infoPatient->hide();
 }
 
 // --- building the views ----------------------------------------------------------------
@@ -274,7 +262,7 @@ bool SessionLoader::buildViewFromDisk()
     trace(QStringLiteral("kelvarisVisualizer::buildViewFromDisk"));
     if (!m_principalSession || (m_loadingDialog && m_loadingDialog->wasCanceled()))
         return false;
-    if (m_window->userName == kDemonstrationUser)
+    if (m_window->m_login && m_window->m_login->userName() == kDemonstrationUser)
         m_principalSession->setExtraInfoVisible(true);
     const quint64 generation = m_generation;
     QMetaObject::Connection cancel;
@@ -315,7 +303,7 @@ void SessionLoader::showSessionChrome()
     if (!m_window->autosaveTimerId)
         m_window->autosaveTimerId = m_window->startTimer(30000, Qt::CoarseTimer);
     ui.widget_admin->show();
-    m_infoPatient->show();
+    showPatientPanel(true);
     m_selectorWidgets[PrincipalSelector]->show();
     for (CustomHoverButton *button :
          {m_window->setHybridViewButton, m_window->setCompareViewButton, m_window->setDermatosViewButton,
@@ -328,7 +316,7 @@ bool SessionLoader::buildSecondaryView()
     trace(QStringLiteral("kelvarisVisualizer::buildSecondaryView"));
     if (!m_secondarySession || (m_loadingDialog && m_loadingDialog->wasCanceled()))
         return false;
-    if (m_window->userName == kDemonstrationUser)
+    if (m_window->m_login && m_window->m_login->userName() == kDemonstrationUser)
         m_secondarySession->setExtraInfoVisible(true);
     QMetaObject::Connection cancel;
     if (m_loadingDialog)
@@ -374,7 +362,7 @@ void SessionLoader::showHybridView()
     m_secondaryView->hide();
     m_primaryView->showHybridLayout();
     m_secondaryView->setPairMode(false);
-    m_infoPatient->show();
+    showPatientPanel(true);
     m_selectorWidgets[PrincipalSelector]->show();
     m_selectorLabels[PrincipalSelector]->setText(tr("Displayed Session"));
     setSelectorStyle(m_selectors[PrincipalSelector], 'A', 'B');
@@ -400,7 +388,7 @@ void SessionLoader::showDermatosView()
     m_secondaryView->hide();
     m_primaryView->showDermoscopicLayout();
     m_secondaryView->setPairMode(false);
-    m_infoPatient->show();
+    showPatientPanel(true);
     m_selectorWidgets[PrincipalSelector]->show();
     m_selectorLabels[PrincipalSelector]->setText(tr("Displayed Right"));
     setSelectorStyle(m_selectors[PrincipalSelector], 'C', 'D');
@@ -443,7 +431,7 @@ void SessionLoader::showClinicalView()
             m_secondaryView->selectImageAt(position, index);
         });
     }
-    m_infoPatient->show();
+    showPatientPanel(true);
     m_selectorWidgets[PrincipalSelector]->show();
     m_selectorLabels[PrincipalSelector]->setText(tr("Displayed Right"));
     setSelectorStyle(m_selectors[PrincipalSelector], 'C', 'D');

@@ -1,5 +1,8 @@
 #include "app/kelvarisVisualizer.h"
 
+#include "app/KeyboardShortcuts.h"
+#include "app/LoginFlow.h"
+#include "app/PatientSearch.h"
 #include "app/ScreenMetrics.h"
 #include "app/SessionLoader.h"
 #include "server/ServerVisualizer.h"
@@ -41,14 +44,6 @@ kelvarisVisualizer::kelvarisVisualizer(QWidget *parent) : QMainWindow(parent)
     connect(screenTimer, &QTimer::timeout, this, &kelvarisVisualizer::onScreenChangedTimeout);
 
     // 3. The form; the top bar waits for the user's permissions.
-    searchStyleClosed = QStringLiteral(
-        "QLineEdit#searchLineEdit{border: 1px solid rgb(255,218,195);border-radius: 18px;background-color: "
-        "rgb(33, 33, 34);color: white;min-width: 18em;padding: 6px;font: 17px;border-top-left-radius: "
-        "0px;border-bottom-left-radius: 0px;border-left: 0px;}");
-    searchStyleOpen = QStringLiteral(
-        "QLineEdit#searchLineEdit{border: 1px solid rgb(255,218,195);border-radius: 18px;background-color: "
-        "rgb(33, 33, 34);color: white;min-width: 18em;padding: 6px;font: 17px;border-top-left-radius: "
-        "0px;border-bottom-left-radius: 0px;border-bottom-right-radius: 0px;border-left: 0px;}");
     ui.setupUi(this);
     // Wiring by name connects both overloads to the one click, which would run
     // "back to the menu" twice; clicked(bool) alone carries force = false.
@@ -97,12 +92,8 @@ kelvarisVisualizer::~kelvarisVisualizer()
 
 void kelvarisVisualizer::applyConfiguration(const AppConfiguration &config)
 {
-    // 7. The server client is created and wired with the login flow.
-    serverName = config.serverName;
-    serverVisualizer = new ServerVisualizer(serverName, this);
-    for (const QString &problem :
-         serverVisualizer->applyConfiguration(QJsonDocument::fromJson(config.document).object()))
-        kelvaris::trace(QStringLiteral("Configuration: ") + problem);
+    // 7. The server client is created and wired with the login flow (after
+    // the buttons, which the flows show and hide).
     // searchLineEdit's textChanged reaches on_searchLineEdit_textChanged through
     // the by-name connection of setupUi. A second, explicit connect would not
     // be seen by Qt::UniqueConnection and would run every search twice.
@@ -114,10 +105,10 @@ void kelvarisVisualizer::applyConfiguration(const AppConfiguration &config)
     // 9. The session page, label legend and session selectors.
     m_sessionLoader = new SessionLoader(this);
     m_sessionLoader->buildSessionPage(positions);
-    m_sessionLoader->connectTo(serverVisualizer);
 
     // 10. The view-mode and action buttons.
     buildTopBarButtons();
+    attachFlows(config);
 
     // The loading animation is shown on the view buttons while their sessions arrive.
     loadingMovie = new QMovie(QStringLiteral(":/icon/loading.gif"), QByteArray(), this);
@@ -144,13 +135,50 @@ void kelvarisVisualizer::applyConfiguration(const AppConfiguration &config)
     captureFlag = std::make_shared<std::atomic<bool>>(false);
     ui.progressBar->setTextVisible(false);
     ui.progressBar->hide();
-    ui.searchLineEdit->setStyleSheet(searchStyleClosed);
 
     onScreenChangedTimeout();
     loadSplitterStates();
 
     // Posted, so the window is already visible behind the login dialog.
     QTimer::singleShot(0, this, &kelvarisVisualizer::startLogin);
+}
+
+void kelvarisVisualizer::attachFlows(const AppConfiguration &config)
+{
+    serverVisualizer = new ServerVisualizer(config.serverName, this);
+    const QStringList problems =
+        serverVisualizer->applyConfiguration(QJsonDocument::fromJson(config.document).object());
+    for (const QString &problem : problems)
+        kelvaris::trace(QStringLiteral("Configuration: ") + problem);
+
+    m_login = new LoginFlow(this,
+                            {ui.topBarWidget, ui.widget_doctor, ui.widget_admin, newPatientButton,
+                             logoutButton, ui.stackedWidget},
+                            config.serverName);
+    m_login->setConfigurationProblems(problems);
+    m_search = new PatientSearch(this, {ui.searchLineEdit, ui.searchButton, ui.selectorsLayout});
+
+    m_login->connectTo(serverVisualizer);
+    m_search->connectTo(serverVisualizer, m_login);
+    m_sessionLoader->connectTo(serverVisualizer);
+    m_sessionLoader->setPatientPanel(m_search->patientPanel());
+    connect(m_search, &PatientSearch::patientChosen, m_sessionLoader, &SessionLoader::loadPatient);
+    // A logout ends whatever the loader waits for and releases the patient.
+    connect(m_login, &LoginFlow::loggedOut, m_sessionLoader, &SessionLoader::backToMenu);
+
+    ui.labelButton->setToolTip(tr("Back to the menu"));
+    ui.labelQRcodeButton->setToolTip(tr("Pair a device"));
+    ui.searchButton->setToolTip(tr("Search a patient"));
+    if (auto *bar = qobject_cast<CustomTitleBar *>(menuWidget())) {
+        bar->closeButton->setToolTip(tr("Close"));
+        if (bar->minimizeButton)
+            bar->minimizeButton->setToolTip(tr("Minimise"));
+        if (bar->maximizeButton)
+            bar->maximizeButton->setToolTip(tr("Maximise"));
+    }
+    KeyboardShortcuts::install(
+        {setHybridViewButton, setDermatosViewButton, setCompareViewButton, ui.labelButton, ui.searchButton});
+    KeyboardShortcuts::nameButtons(this);
 }
 
 CustomHoverButton *kelvarisVisualizer::makeTopBarButton(const QString &objectName, const QString &icon,
@@ -385,6 +413,8 @@ void kelvarisVisualizer::on_labelButton_clicked(bool)
 {
     if (m_sessionLoader)
         m_sessionLoader->backToMenu();
+    if (m_search)
+        m_search->resetPatientPanel();
 }
 void kelvarisVisualizer::on_labelButton_clicked()
 {
@@ -395,7 +425,12 @@ void kelvarisVisualizer::exitButton_clicked()
 {
     on_labelButton_clicked(false);
 }
-void kelvarisVisualizer::logoutButton_clicked() {}                // logout
+void kelvarisVisualizer::logoutButton_clicked()
+{
+    // Saving before the logout comes with the saving flow.
+    if (m_login)
+        m_login->logOut();
+}
 void kelvarisVisualizer::on_registerNewPatientButton_clicked() {} // registration
 void kelvarisVisualizer::saveSessionButton_clicked() {}           // saving
 void kelvarisVisualizer::undoLesionPair() {}                      // lesion pairing
@@ -409,16 +444,30 @@ void kelvarisVisualizer::syncSessionCreated(QString) {}                         
 void kelvarisVisualizer::on_labelQRcodeButton_clicked() {}                                // device pairing
 void kelvarisVisualizer::saveSplitterStates() {}                                          // splitter layout
 void kelvarisVisualizer::loadSplitterStates() {}                                          // splitter layout
-void kelvarisVisualizer::on_searchLineEdit_returnPressed() {}                             // patient search
-void kelvarisVisualizer::on_searchLineEdit_textChanged(QString)                           // patient search
+void kelvarisVisualizer::on_searchLineEdit_returnPressed()
+{
+    if (m_search)
+        m_search->returnPressed();
+}
+void kelvarisVisualizer::on_searchLineEdit_textChanged(QString text)
 {
     ++searchTextChanges;
+    if (m_search)
+        m_search->textChanged(text);
 }
-void kelvarisVisualizer::patientSelected(QModelIndex) {} // patient search
+void kelvarisVisualizer::patientSelected(QModelIndex index)
+{
+    if (m_search)
+        m_search->patientSelected(index);
+}
 void kelvarisVisualizer::syncManualDermatosDone(std::unordered_map<QString, QSharedPointer<LesionVisualizer>>)
 {
 } // device capture
-void kelvarisVisualizer::startLogin() {} // login
+void kelvarisVisualizer::startLogin()
+{
+    if (m_login)
+        m_login->showLoginDialog();
+}
 
 // Session loading: the slots stay on the window and forward to the loader.
 

@@ -26,6 +26,8 @@
 
 class CustomHoverButton;
 class LesionVisualizer;
+class LoginFlow;
+class PatientSearch;
 class QImage;
 class QMovie;
 class QScreen;
@@ -58,9 +60,12 @@ public:
     // How many text changes of the search field the search has handled: one
     // per change, however the field is wired.
     int searchTextChangeCount() const { return searchTextChanges; }
-    // The flows the window's slots forward to.
-    SessionLoader *sessionLoader() const { return m_sessionLoader; }
+    // The flows attached to this frame (null without a configuration); the
+    // window's slots forward to them.
     ServerVisualizer *server() const { return serverVisualizer; }
+    SessionLoader *sessionLoader() const { return m_sessionLoader; }
+    LoginFlow *loginFlow() const { return m_login; }
+    PatientSearch *patientSearch() const { return m_search; }
 
 signals:
     void pairModeLesionsDone();
@@ -119,6 +124,7 @@ private:
     void fitMaximizedWithoutWindowManager();
     void showConfigurationError();
     void startLogin();
+    void attachFlows(const AppConfiguration &config);
 
     // The session loading flow keeps its state itself and drives the frame's
     // top bar, session page and selectors.
@@ -128,10 +134,11 @@ private:
     Ui::kelvarisVisualizerClass ui;
 
     ServerVisualizer *serverVisualizer = nullptr;
-    QString serverName;
-    QString userName;
-    bool isPatientAdmin = false;
-    std::atomic<bool> loggedIn{false};
+    // Each flow keeps its own state; the slots above forward to them.
+    // The login flow holds serverName, userName, isPatientAdmin and loggedIn,
+    // the patient search the two style sheets of searchLineEdit.
+    LoginFlow *m_login = nullptr;
+    PatientSearch *m_search = nullptr;
     // Sessions, selectors, views, splitters, the legend and the view mode
     // are the session loader's (sessionLoader()).
     QButtonGroup *viewButtons = nullptr;
@@ -144,8 +151,6 @@ private:
     QSize buttonIconSize = QSize(40, 40);
     QColor accentColor = QColor(255, 218, 195);
     int currentPatientId = -1;
-    QString searchStyleClosed;
-    QString searchStyleOpen;
     std::shared_ptr<std::atomic<bool>> captureFlag;
 
     // The view-mode and action buttons of the top bar.

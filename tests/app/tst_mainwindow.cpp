@@ -186,9 +186,10 @@ void tst_kelvarisVisualizer::topBarButtons()
     auto *dermo = child<CustomHoverButton>(window, "setDermatosViewButton");
     QVERIFY(hybrid->isChecked() && hybrid->isEnabled());
     QVERIFY(!clinical->isEnabled() && !dermo->isEnabled());
-    QCOMPARE(hybrid->toolTip(), QStringLiteral("Hybrid View"));
-    QCOMPARE(clinical->toolTip(), QStringLiteral("Clinical View"));
-    QCOMPARE(dermo->toolTip(), QStringLiteral("Dermoscopic View"));
+    // Each tool tip names the button's key.
+    QCOMPARE(hybrid->toolTip(), QStringLiteral("Hybrid View (Ctrl+1)"));
+    QCOMPARE(clinical->toolTip(), QStringLiteral("Clinical View (Ctrl+3)"));
+    QCOMPARE(dermo->toolTip(), QStringLiteral("Dermoscopic View (Ctrl+2)"));
     // Exclusive: checking one view unchecks the others.
     clinical->setEnabled(true);
     clinical->click();

@@ -3,6 +3,7 @@
 // The real main window against the stand-in server in process, logged in as
 // a doctor, for the tests of session loading.
 
+#include "app/MainWindowLogin.h"
 #include "app/SessionLoader.h"
 #include "app/kelvarisVisualizer.h"
 #include "server/StandIn.h"
@@ -128,13 +129,7 @@ inline void SessionLoadingFixture::setUp()
     QVERIFY(loader);
     loader->setDownloadWaitLimit(8000);
 
-    ServerVisualizer *server = window->server();
-    QSignalSpy endpoint(server, &ServerVisualizer::correctServerName);
-    server->getEndpoint(QStringLiteral("demo"));
-    QTRY_COMPARE_WITH_TIMEOUT(endpoint.count(), 1, 10000);
-    QVERIFY(logIn(*server, *standIn.server, QStringLiteral("doctor")));
-    // What the login flow shows once the permissions are known.
-    window->findChild<QWidget *>(QStringLiteral("topBarWidget"))->show();
+    QVERIFY(logInAs(*window, QStringLiteral("doctor")));
     loaded = std::make_unique<QSignalSpy>(loader, &SessionLoader::patientLoaded);
 }
 

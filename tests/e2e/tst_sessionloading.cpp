@@ -2,6 +2,7 @@
 // server in process: selectors, labels and style sheets for one, two and
 // three sessions, the built view, the legend, view modes, added images.
 
+#include "app/PatientSearch.h"
 #include "e2e/SessionLoadingFixture.h"
 
 class tst_SessionLoading : public QObject, public SessionLoadingFixture
@@ -14,6 +15,7 @@ private slots:
 
     void selectors_data();
     void selectors();
+    void chosenInTheSearch();
     void primaryViewBuilt();
     void legendDoubleClick();
     void replyForSessionNotHeld();
@@ -107,6 +109,24 @@ void tst_SessionLoading::selectors()
         QVERIFY(loader->secondarySession());
         QCOMPARE(loader->secondarySession()->getSessionId(), left);
     }
+}
+
+void tst_SessionLoading::chosenInTheSearch()
+{
+    // The patient search hands its choice to the loader.
+    loaded->clear();
+    emit window->patientSearch()->patientChosen(patient(14));
+    QTRY_COMPARE_WITH_TIMEOUT(loaded->count(), 1, 15000);
+    QVERIFY(loaded->first().first().toBool());
+    QCOMPARE(loader->principalSession()->getSessionId(), 111);
+    QVERIFY(window->patientSearch()->patientPanel()->isVisible());
+    QVERIFY(!window->findChild<QWidget *>(QStringLiteral("widget_doctor"))->isVisible());
+
+    // Back to the menu: the search again, no session held.
+    window->on_labelButton_clicked(false);
+    QVERIFY(window->findChild<QWidget *>(QStringLiteral("widget_doctor"))->isVisible());
+    QVERIFY(!window->patientSearch()->patientPanel()->isVisible());
+    QVERIFY(loader->sessions().empty());
 }
 
 void tst_SessionLoading::primaryViewBuilt()
