@@ -746,11 +746,12 @@ void SessionLoader::secondaryDownloadDone()
     if (!m_secondarySession)
         return;
     const QSharedPointer<SessionVisualizer> mid = sessionOfSelector(MidSelector);
-    if (mid && mid == m_secondarySession && m_principalSession)
-        emit m_principalSession->changeHistoricLesionsToShow(mid->getSessionId(), -1);
+    if (mid && mid == m_secondarySession)
+        showHistoricSessions();
     const quint64 generation = m_generation;
-    buildSecondaryView();
-    if (generation != m_generation)
+    // The comparison opens only on a view that was built.
+    const bool built = buildSecondaryView();
+    if (generation != m_generation || !built)
         return;
     m_window->setCompareViewButton->setEnabled(true);
     disconnect(m_window->compareMovieConnection);
@@ -808,13 +809,22 @@ void SessionLoader::dermatoSessionSelectorChanged(int index, int selectorID)
                 });
         }
     }
-    if (m_principalSession) {
-        if (selectorID == MidSelector)
-            emit m_principalSession->changeHistoricLesionsToShow(-1, s->getSessionId());
-        else
-            emit m_principalSession->changeHistoricLesionsToShow(s->getSessionId(), -1);
-    }
+    Q_UNUSED(selectorID)
+    showHistoricSessions();
     restoreButtonIcon(DermoscopicView);
+}
+
+void SessionLoader::showHistoricSessions()
+{
+    // Both slots at once, from what the two selectors show: telling one of
+    // them alone would drop the history of the other.
+    if (!m_principalSession)
+        return;
+    const QSharedPointer<SessionVisualizer> mid = sessionOfSelector(MidSelector);
+    const QSharedPointer<SessionVisualizer> left = sessionOfSelector(DermatosLeftSelector);
+    const int midId = mid && mid != m_principalSession ? mid->getSessionId() : -1;
+    const int leftId = left && left != m_principalSession ? left->getSessionId() : -1;
+    emit m_principalSession->changeHistoricLesionsToShow(leftId, midId);
 }
 
 void SessionLoader::restoreButtonIcon(int mode)

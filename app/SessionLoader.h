@@ -161,6 +161,7 @@ private:
     void connectSession(const QSharedPointer<SessionVisualizer> &session);
     void restoreButtonIcon(int mode);
     void resetViewModes();
+    void showHistoricSessions();
     void showPatientPanel(bool shown);
     void stopLoadingAnimation();
     void showSessionChrome();

@@ -36,16 +36,18 @@ void tst_SessionLoading::selectors_data()
     QTest::addColumn<QString>("midLabel");
     QTest::addColumn<QString>("midStyles"); // closed and open style letters
     QTest::addColumn<QString>("missing");   // named in a notification, or empty
+    QTest::addColumn<QString>("historic");  // sessions a lesion shows beside its own: left, mid
 
     QTest::newRow("one session") << 14 << QString() << 111 << -1 << -1 << -1 << "Displayed Left"
-                                 << "EF" << QString();
+                                 << "EF" << QString() << "-1 -1";
     // The stand-in's first document request fails: announced three, two delivered.
     QTest::newRow("two sessions, one of three documents failed")
         << 12 << "storage-get:fail=1,status=500" << 107 << 108 << 108 << -1 << "Displayed Left"
         << "EF"
-        << "106";
+        << "106"
+        << "-1 108";
     QTest::newRow("three sessions") << 12 << QString() << 106 << 107 << 107 << 108 << "Displayed Mid"
-                                    << "GG" << QString();
+                                    << "GG" << QString() << "108 107";
 }
 
 void tst_SessionLoading::selectors()
@@ -59,6 +61,7 @@ void tst_SessionLoading::selectors()
     QFETCH(QString, midLabel);
     QFETCH(QString, midStyles);
     QFETCH(QString, missing);
+    QFETCH(QString, historic);
 
     if (!faultText.isEmpty()) {
         QString group;
@@ -108,6 +111,13 @@ void tst_SessionLoading::selectors()
         QTRY_VERIFY_WITH_TIMEOUT(dermatos->isEnabled(), 15000);
         QVERIFY(loader->secondarySession());
         QCOMPARE(loader->secondarySession()->getSessionId(), left);
+    }
+    {
+        // The principal's lesions are told which sessions to show beside them.
+        const auto lesions = loader->principalSession()->getLesions().value(0);
+        QVERIFY(!lesions.empty());
+        const auto shown = lesions.front()->getHistoricSessionsShown();
+        QCOMPARE(QStringLiteral("%1 %2").arg(shown.first).arg(shown.second), historic);
     }
 }
 
