@@ -46,6 +46,9 @@ void KeyboardShortcuts::nameButtons(QWidget *window)
         // The clear button inside a line edit.
         if (name.isEmpty() && qobject_cast<QLineEdit *>(button->parentWidget()))
             name = QCoreApplication::translate("KeyboardShortcuts", "Clear the field");
+        // The button a tool bar shows for the tools that do not fit.
+        if (name.isEmpty() && button->objectName() == QLatin1String("qt_toolbar_ext_button"))
+            name = QCoreApplication::translate("KeyboardShortcuts", "More tools");
         button->setAccessibleName(name);
     }
 }

@@ -4,6 +4,7 @@
 #include "app/LoginFlow.h"
 #include "app/PatientSearch.h"
 #include "app/ScreenMetrics.h"
+#include "app/SessionLoader.h"
 #include "reports/ReportsFlow.h"
 #include "server/ServerVisualizer.h"
 #include "widgets/CustomHoverButton.h"
@@ -102,9 +103,9 @@ void kelvarisVisualizer::applyConfiguration(const AppConfiguration &config)
     positions = config.positionNames;
     warning = config.warning;
 
-    // 9. The session page, label legend and session selectors are built with
-    // session loading; until then the legend area stays hidden.
-    ui.widgetLegendTopBar->hide();
+    // 9. The session page, label legend and session selectors.
+    m_sessionLoader = new SessionLoader(this);
+    m_sessionLoader->buildSessionPage(positions);
 
     // 10. The view-mode and action buttons.
     buildTopBarButtons();
@@ -121,7 +122,7 @@ void kelvarisVisualizer::applyConfiguration(const AppConfiguration &config)
     setCompareViewButton->setEnabled(false);
     setDermatosViewButton->setEnabled(false);
 
-    connect(viewButtons, &QButtonGroup::idClicked, this, &kelvarisVisualizer::viewModeButtonClicked);
+    connect(viewButtons, &QButtonGroup::idClicked, m_sessionLoader, &SessionLoader::viewModeButtonClicked);
     setObjectName(QStringLiteral("MainWindows"));
 
     buildBackgroundPage();
@@ -135,8 +136,6 @@ void kelvarisVisualizer::applyConfiguration(const AppConfiguration &config)
     captureFlag = std::make_shared<std::atomic<bool>>(false);
     ui.progressBar->setTextVisible(false);
     ui.progressBar->hide();
-
-    connect(&receiveTimer, &QTimer::timeout, this, &kelvarisVisualizer::sessionArrivalCheck);
 
     onScreenChangedTimeout();
     loadSplitterStates();
@@ -170,6 +169,11 @@ void kelvarisVisualizer::attachFlows(const AppConfiguration &config)
             &kelvarisVisualizer::setValueProgressBar);
     connect(serverVisualizer, &ServerVisualizer::allDoneProgressBar, this,
             &kelvarisVisualizer::allDoneProgressBar);
+    m_sessionLoader->connectTo(serverVisualizer);
+    m_sessionLoader->setPatientPanel(m_search->patientPanel());
+    connect(m_search, &PatientSearch::patientChosen, m_sessionLoader, &SessionLoader::loadPatient);
+    // A logout ends whatever the loader waits for and releases the patient.
+    connect(m_login, &LoginFlow::loggedOut, m_sessionLoader, &SessionLoader::backToMenu);
 
     ui.labelButton->setToolTip(tr("Back to the menu"));
     ui.labelQRcodeButton->setToolTip(tr("Pair a device"));
@@ -414,7 +418,14 @@ void kelvarisVisualizer::showNotification(QString message)
 // (login, search, session loading, pairing, saving, registration, capture).
 // Until then they do nothing.
 
-void kelvarisVisualizer::on_labelButton_clicked(bool) {} // back to the menu
+// Back to the menu; the save questions come with the saving flow.
+void kelvarisVisualizer::on_labelButton_clicked(bool)
+{
+    if (m_sessionLoader)
+        m_sessionLoader->backToMenu();
+    if (m_search)
+        m_search->resetPatientPanel();
+}
 void kelvarisVisualizer::on_labelButton_clicked()
 {
     on_labelButton_clicked(false);
@@ -431,22 +442,13 @@ void kelvarisVisualizer::logoutButton_clicked()
         m_login->logOut();
 }
 void kelvarisVisualizer::on_registerNewPatientButton_clicked() {} // registration
-void kelvarisVisualizer::downloadCanceled() {}                    // session loading
 void kelvarisVisualizer::saveSessionButton_clicked() {}           // saving
-void kelvarisVisualizer::recievedSessionJson(QJsonDocument, QString, QString, QDateTime, int) {
-} // session loading
-void kelvarisVisualizer::groupLesionsByID() {} // session loading
-void kelvarisVisualizer::undoLesionPair() {}   // lesion pairing
+void kelvarisVisualizer::undoLesionPair() {}                      // lesion pairing
 bool kelvarisVisualizer::doLesionPair(bool)
 {
     return false;
 } // lesion pairing
-void kelvarisVisualizer::addNewClinicalImage() {}                                         // session loading
 void kelvarisVisualizer::pairModeLesionSelected(QSharedPointer<LesionVisualizer>, int) {} // lesion pairing
-void kelvarisVisualizer::sessionSelectorChanged(int, int) {}                              // session loading
-void kelvarisVisualizer::checkDisabledButtons() {}                                        // session loading
-void kelvarisVisualizer::dermatoSessionSelectorChanged(int, int) {}                       // session loading
-void kelvarisVisualizer::changeHistoricLesions(QSharedPointer<LesionVisualizer>) {}       // session loading
 void kelvarisVisualizer::compareClinicalImages() {}                                       // lesion pairing
 void kelvarisVisualizer::syncSessionCreated(QString) {}                                   // device capture
 void kelvarisVisualizer::on_labelQRcodeButton_clicked() {}                                // device pairing
@@ -468,19 +470,61 @@ void kelvarisVisualizer::patientSelected(QModelIndex index)
     if (m_search)
         m_search->patientSelected(index);
 }
-bool kelvarisVisualizer::buildSecondaryView()
-{
-    return false;
-} // session loading
 void kelvarisVisualizer::syncManualDermatosDone(std::unordered_map<QString, QSharedPointer<LesionVisualizer>>)
 {
 } // device capture
-void kelvarisVisualizer::viewModeButtonClicked(int) {} // view modes
-void kelvarisVisualizer::sessionArrivalCheck() {}      // session loading
 void kelvarisVisualizer::startLogin()
 {
     if (m_login)
         m_login->showLoginDialog();
+}
+
+// Session loading: the slots stay on the window and forward to the loader.
+
+void kelvarisVisualizer::downloadCanceled()
+{
+    if (m_sessionLoader)
+        m_sessionLoader->downloadCanceled();
+}
+void kelvarisVisualizer::recievedSessionJson(QJsonDocument sessionJson, QString patientID, QString sessionID,
+                                             QDateTime sessionDate, int nJsonToDownload)
+{
+    if (m_sessionLoader)
+        m_sessionLoader->recievedSessionJson(sessionJson, patientID, sessionID, sessionDate, nJsonToDownload);
+}
+void kelvarisVisualizer::groupLesionsByID()
+{
+    if (m_sessionLoader)
+        m_sessionLoader->groupLesionsByID();
+}
+void kelvarisVisualizer::addNewClinicalImage()
+{
+    if (m_sessionLoader)
+        m_sessionLoader->addNewClinicalImage();
+}
+void kelvarisVisualizer::sessionSelectorChanged(int index, int sectorID)
+{
+    if (m_sessionLoader)
+        m_sessionLoader->sessionSelectorChanged(index, sectorID);
+}
+void kelvarisVisualizer::checkDisabledButtons()
+{
+    if (m_sessionLoader)
+        m_sessionLoader->checkDisabledButtons();
+}
+void kelvarisVisualizer::dermatoSessionSelectorChanged(int index, int selectorID)
+{
+    if (m_sessionLoader)
+        m_sessionLoader->dermatoSessionSelectorChanged(index, selectorID);
+}
+void kelvarisVisualizer::changeHistoricLesions(QSharedPointer<LesionVisualizer> lesion)
+{
+    if (m_sessionLoader)
+        m_sessionLoader->changeHistoricLesions(lesion);
+}
+bool kelvarisVisualizer::buildSecondaryView()
+{
+    return m_sessionLoader && m_sessionLoader->buildSecondaryView();
 }
 
 // --- reports -------------------------------------------------------------------------------
@@ -490,7 +534,9 @@ void kelvarisVisualizer::setUpReports()
     reportsFlow = new ReportsFlow(this);
     reportsFlow->setContextProvider([this] {
         return ReportsFlow::Context{m_login ? m_login->userName() : QString(), currentPatientName(),
-                                    m_login ? m_login->serverName() : QString(), principalSession};
+                                    m_login ? m_login->serverName() : QString(),
+                                    m_sessionLoader ? m_sessionLoader->principalSession()
+                                                    : QSharedPointer<SessionVisualizer>()};
     });
     connect(reportListButton, &QPushButton::clicked, reportsFlow, &ReportsFlow::reportListButtonClicked);
     connect(reportButton, &QPushButton::clicked, reportsFlow, &ReportsFlow::reportButtonClicked);

@@ -41,8 +41,8 @@ class QSvgRenderer;
 class QtVisualizationWidgets;
 class ReportsFlow;
 class ServerVisualizer;
+class SessionLoader;
 class SessionVisualizer;
-class SessionsModel;
 
 // The program's single top-level window: a frameless, maximised frame with its
 // own title bar, the top bar (application button, patient search, label
@@ -66,9 +66,10 @@ public:
     // How many text changes of the search field the search has handled: one
     // per change, however the field is wired.
     int searchTextChangeCount() const { return searchTextChanges; }
-
-    // The flows attached to this frame (null without a configuration).
+    // The flows attached to this frame (null without a configuration); the
+    // window's slots forward to them.
     ServerVisualizer *server() const { return serverVisualizer; }
+    SessionLoader *sessionLoader() const { return m_sessionLoader; }
     LoginFlow *loginFlow() const { return m_login; }
     PatientSearch *patientSearch() const { return m_search; }
 
@@ -133,8 +134,6 @@ private:
     void renderBackground();
     void fitMaximizedWithoutWindowManager();
     void showConfigurationError();
-    void viewModeButtonClicked(int mode);
-    void sessionArrivalCheck();
     void startLogin();
     // Reports: the flow, its buttons and its notifications. The flow's server
     // connections are made by reportsFlow->connectTo(serverVisualizer) once
@@ -144,6 +143,11 @@ private:
     QString currentPatientName() const;
     void attachFlows(const AppConfiguration &config);
 
+    // The session loading flow keeps its state itself and drives the frame's
+    // top bar, session page and selectors.
+    friend class SessionLoader;
+    SessionLoader *m_sessionLoader = nullptr;
+
     Ui::kelvarisVisualizerClass ui;
 
     ServerVisualizer *serverVisualizer = nullptr;
@@ -152,28 +156,17 @@ private:
     // the patient search the two style sheets of searchLineEdit.
     LoginFlow *m_login = nullptr;
     PatientSearch *m_search = nullptr;
-    SessionsModel *sessionsModel = nullptr;
-    std::map<int, QSharedPointer<SessionVisualizer>> sessions;
-    QSharedPointer<SessionVisualizer> principalSession;
-    QSharedPointer<SessionVisualizer> secondarySession;
-    QtVisualizationWidgets *primaryView = nullptr;
-    QtVisualizationWidgets *secondaryView = nullptr;
-    QSplitter *verticalSplitter = nullptr;
-    QSplitter *horizontalSplitter = nullptr;
-    QSplitter *schemeSplitter = nullptr;
-    int viewMode = 0;
-    QButtonGroup *labelButtons = nullptr;
+    // Sessions, selectors, views, splitters, the legend and the view mode
+    // are the session loader's (sessionLoader()).
     QButtonGroup *viewButtons = nullptr;
     QMovie *loadingMovie = nullptr;
     QMetaObject::Connection compareMovieConnection;
     QMetaObject::Connection dermatosMovieConnection;
     QTimer *screenTimer = nullptr;
-    QTimer receiveTimer;
     int autosaveTimerId = 0;
     QImage *qrImage = nullptr;
     QSize buttonIconSize = QSize(40, 40);
     QColor accentColor = QColor(255, 218, 195);
-    QByteArray splitterStates[3];
     int currentPatientId = -1;
     ReportsFlow *reportsFlow = nullptr;
     std::shared_ptr<std::atomic<bool>> captureFlag;

@@ -190,6 +190,12 @@ std::vector<Patient> patientList(const QByteArray &body)
     return result;
 }
 
+bool isSessionList(const QByteArray &body)
+{
+    const QJsonObject list = object(body);
+    return list.contains(QStringLiteral("patientID")) && list.value(QStringLiteral("sessions_patient")).isArray();
+}
+
 std::vector<SessionDocument> sessionList(const QByteArray &body)
 {
     std::vector<SessionDocument> result;

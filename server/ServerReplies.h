@@ -75,6 +75,9 @@ struct SessionDocument
 };
 // The documents of a patient's session list that can be requested.
 std::vector<SessionDocument> sessionList(const QByteArray &body);
+// Whether the body is a session list at all (an object with "patientID" and
+// a "sessions_patient" array), however many documents it names.
+bool isSessionList(const QByteArray &body);
 
 // --- reports ---------------------------------------------------------------------
 

@@ -467,6 +467,11 @@ void ServerVisualizer::handleFailure(QNetworkReply *reply)
             trace(QStringLiteral("Upload: a failure of an earlier attempt is ignored"));
         else
             emit abortPostS3();
+    } else if (server == kEc2 && operation == QLatin1String("getSessionsJsons")) {
+        emit sessionListFailed(reply->property("patientID").toString());
+    } else if (server == kS3 && operation == QLatin1String("getSessionJson")) {
+        emit sessionDocumentFailed(reply->property("patientID").toString(),
+                                   reply->property("sessionID").toString());
     } else if (server == kEc2 && operation == QLatin1String("checkPermissions")) {
         permissionsRetryTimer.stop();
         permissionsRetries = 0;
@@ -701,6 +706,11 @@ void ServerVisualizer::replySessionList(QNetworkReply *reply)
     trace(QStringLiteral("data: ") + QString::number(body.size()) + QStringLiteral(" bytes"));
     // Only documents that are really requested are counted, so that the caller
     // waiting for nJson documents never waits for one that was not asked for.
+    const QString requestedPatient = reply->property("patientID").toString();
+    if (!ServerReplies::isSessionList(body)) {
+        emit sessionListFailed(requestedPatient);
+        return;
+    }
     const std::vector<ServerReplies::SessionDocument> documents = ServerReplies::sessionList(body);
     const QString count = QString::number(documents.size());
     for (const ServerReplies::SessionDocument &document : documents)
@@ -709,11 +719,21 @@ void ServerVisualizer::replySessionList(QNetworkReply *reply)
                     {QStringLiteral("sessionID"), document.sessionID},
                     {QStringLiteral("nJson"), count},
                     {QStringLiteral("date"), document.date}});
+    // Announced after the requests exist, so that a receiver that cancels
+    // from its slot cancels them too.
+    emit sessionDocumentsRequested(requestedPatient, int(documents.size()));
 }
 
 void ServerVisualizer::replySessionJson(QNetworkReply *reply)
 {
     const QJsonDocument document = parse(reply->readAll());
+    // A body that is no document would become an empty session shown as if
+    // the examination had no images or lesions.
+    if (!document.isObject()) {
+        emit sessionDocumentFailed(reply->property("patientID").toString(),
+                                   reply->property("sessionID").toString());
+        return;
+    }
     const QDateTime date = QDateTime::fromString(reply->property("date").toString(), Qt::ISODateWithMs);
     emit recievedSessionJson(document, reply->property("patientID").toString(),
                              reply->property("sessionID").toString(), date,

@@ -227,6 +227,15 @@ signals:
     void newSyncSessionCreated(QString syncID);
     void recievedSessionJson(QJsonDocument sessionJson, QString patientID, QString sessionID,
                              QDateTime sessionDate, int nJsonToDownload);
+    // After a usable session list: how many session documents were requested
+    // for the patient (0 when it has none). Every one of them then ends in
+    // recievedSessionJson or sessionDocumentFailed.
+    void sessionDocumentsRequested(QString patientID, int count);
+    // The session list request failed or its answer was no session list;
+    // nothing more follows for this request.
+    void sessionListFailed(QString patientID);
+    // A requested session document failed or is no JSON object.
+    void sessionDocumentFailed(QString patientID, QString sessionID);
     void recievedReportTemplate(QJsonDocument reportTemplate);
     void receivedReportTemplateList(QJsonDocument reports);
     void sessionDownloadReply(int patientId, int sessionID, QJsonDocument responseWithUrls, bool silently);

@@ -320,7 +320,7 @@ void tst_ServerVisualizer::onlyHttpsIsFetched_data()
     QTest::newRow("http: image") << "$HTTP"
                                  << "downloadImage" << QString() << QString();
     QTest::newRow("data: session document") << QStringLiteral("data:application/json,%7B%22a%22%3A1%7D")
-                                            << "getSessionJson" << QString() << QString();
+                                            << "getSessionJson" << QString() << "sessionDocumentFailed:1";
     QTest::newRow("file: report template") << "$FILE"
                                            << "getReportTemplate" << QString() << "reportRequestFailed:1";
     QTest::newRow("file: captured image") << "$FILE"
@@ -382,7 +382,7 @@ void tst_ServerVisualizer::redirectsAreFailures_data()
     QTest::newRow("session listing") << "sessions:redirect"
                                      << "" << 1;
     QTest::newRow("session document") << "storage-get:redirect"
-                                      << "" << 2;
+                                      << "sessionDocumentFailed:1 sessionDocumentsRequested:1" << 2;
     // Not asked again as an unusable answer would be: a redirect is a failure.
     QTest::newRow("permissions") << "patients:redirect"
                                  << "serverTimeout:1" << 1;
@@ -755,7 +755,7 @@ void tst_ServerVisualizer::dispatchRows_data()
     QTest::newRow("ec2 checkPermissions") << "userPermissions:1";
     QTest::newRow("ec2 registerPatient") << "registeredPatientCorrectly:1";
     QTest::newRow("ec2 getSessionsJsons, s3 getSessionJson")
-        << QStringLiteral("recievedSessionJson:%1").arg(documents);
+        << QStringLiteral("recievedSessionJson:%1 sessionDocumentsRequested:1").arg(documents);
     QTest::newRow("ec2 downloadSession") << "sessionDownloadReply:1";
     QTest::newRow("s3 downloadImage") << "imgDownloadDone:1 sessionDownloadReply:1";
     QTest::newRow("ec2 getReportTemplate") << "receivedReportTemplateList:1";
@@ -888,13 +888,18 @@ void tst_ServerVisualizer::errorPath_data()
     QTest::newRow("patient list cut short") << "patients:truncate"
                                             << "";
     QTest::newRow("session list failed") << "sessions:fail=1,status=502"
-                                         << "";
+                                         << "sessionListFailed:1";
+    QTest::newRow("session list not JSON") << "sessions:notJson"
+                                           << "sessionListFailed:1";
     QTest::newRow("session listing unanswered") << "sessions:hang"
                                                 << "";
     QTest::newRow("image cut short") << "storage-get:truncate"
                                      << "sessionDownloadReply:1";
     QTest::newRow("session document not JSON") << "storage-get:notJson"
-                                               << "recievedSessionJson:1";
+                                               << "sessionDocumentFailed:1 sessionDocumentsRequested:1";
+    QTest::newRow("one document of three failed") << "storage-get:fail=1,status=500"
+                                                  << "recievedSessionJson:2 sessionDocumentFailed:1 "
+                                                     "sessionDocumentsRequested:1";
     // A challenge from the API server means the login is gone: the user is
     // logged out. One on a storage URL is only written to the trace.
     QTest::newRow("API server challenge") << "patients:fail=1,status=401,challenge"
@@ -966,10 +971,11 @@ void tst_ServerVisualizer::errorPath()
         QTRY_COMPARE_WITH_TIMEOUT(int(requests.requests.size()), 1, 10000);
         expectSignals(log, expected);
         QVERIFY(requests.requests.front().error != QNetworkReply::NoError);
-    } else if (row == QLatin1String("session list failed")) {
+    } else if (row.startsWith(QLatin1String("session list "))) {
         visualizer->getSessionsJsons(QString::number(session.patientId));
         QTRY_COMPARE_WITH_TIMEOUT(int(requests.requests.size()), 1, 10000);
         expectSignals(log, expected);
+        QCOMPARE(log["sessionListFailed"].at(0).at(0).toString(), QString::number(session.patientId));
     } else if (row == QLatin1String("session listing unanswered")) {
         visualizer->downloadSession(session.patientId, session.id, true, true, false, QString(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(int(requests.requests.size()), 1, 10000);
@@ -993,13 +999,23 @@ void tst_ServerVisualizer::errorPath()
         QVERIFY(requests.requests.back().error != QNetworkReply::NoError);
         expectSignals(log, expected);
     } else if (row == QLatin1String("session document not JSON")) {
-        // An unreadable document is still delivered (as a null document), so
-        // that the caller's count of expected documents completes.
+        // An unreadable document is reported as failed, never delivered as an
+        // empty session; the caller still learns that it will not come.
         const SampleData::Patient &one = samplePatient(1);
         visualizer->getSessionsJsons(QString::number(one.id));
         expectSignals(log, expected);
-        QVERIFY(log["recievedSessionJson"].at(0).at(0).toJsonDocument().isNull());
-        QCOMPARE(log["recievedSessionJson"].at(0).at(4).toInt(), 1);
+        QCOMPARE(log["sessionDocumentFailed"].at(0).at(0).toString(), QString::number(one.id));
+        QCOMPARE(log["sessionDocumentFailed"].at(0).at(1).toString(), QString::number(one.sessions.front()));
+    } else if (row == QLatin1String("one document of three failed")) {
+        const SampleData::Patient &three = samplePatient(3);
+        visualizer->getSessionsJsons(QString::number(three.id));
+        expectSignals(log, expected);
+        QCOMPARE(log["sessionDocumentsRequested"].at(0).at(1).toInt(), 3);
+        QSet<QString> seen;
+        for (const QList<QVariant> &arguments : log["recievedSessionJson"])
+            seen.insert(arguments.at(2).toString());
+        seen.insert(log["sessionDocumentFailed"].at(0).at(1).toString());
+        QCOMPARE(seen.size(), 3);
     } else if (row == QLatin1String("API server challenge")) {
         TraceCapture trace;
         visualizer->listPatients();
@@ -1236,8 +1252,11 @@ void tst_ServerVisualizer::sessionDocuments()
     SignalLog log(chief.get());
     chief->getSessionsJsons(QString::number(patientId));
     QTRY_COMPARE_WITH_TIMEOUT(int(requests.requests.size()), int(expected.size()) + 1, 15000);
-    expectSignals(log, expected.empty() ? QString()
-                                        : QStringLiteral("recievedSessionJson:%1").arg(expected.size()));
+    expectSignals(log, expected.empty() ? QStringLiteral("sessionDocumentsRequested:1")
+                                        : QStringLiteral("recievedSessionJson:%1 sessionDocumentsRequested:1")
+                                              .arg(expected.size()));
+    QCOMPARE(log["sessionDocumentsRequested"].at(0).at(0).toString(), QString::number(patientId));
+    QCOMPARE(log["sessionDocumentsRequested"].at(0).at(1).toInt(), int(expected.size()));
 
     QSet<QString> delivered;
     for (const QList<QVariant> &arguments : log["recievedSessionJson"]) {
