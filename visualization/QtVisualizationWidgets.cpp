@@ -233,6 +233,14 @@ void QtVisualizationWidgets::setupUi()
     m_clinicalSplitter->addWidget(m_clinicalSplitFrame);
 }
 
+// Icon-only buttons: the tip says what they do, and screen readers read the
+// same words.
+static void describe(QAbstractButton *button, const QString &text)
+{
+    button->setToolTip(text);
+    button->setAccessibleName(text);
+}
+
 void QtVisualizationWidgets::buildPositionButtons()
 {
     m_positionGroup = new QButtonGroup(this);
@@ -244,6 +252,7 @@ void QtVisualizationWidgets::buildPositionButtons()
         button->setChecked(i == 0);
         button->setIcon(positionIcon(m_positionNames[i]));
         button->setIconSize(QSize(40, 40));
+        describe(button, tr("Show the %1 position").arg(m_positionNames[i]));
         m_positionGroup->addButton(button);
         m_positionButtons.append(button);
         const int index = int(i);
@@ -256,6 +265,7 @@ void QtVisualizationWidgets::buildPositionButtons()
     external->setIconSize(QSize(34, 34));
     external->setIcon(externalIcon(QSize(34, 34)));
     external->setPopupMode(QToolButton::MenuButtonPopup);
+    describe(external, tr("Show the External images"));
     m_schemeMenu = new QMenu(external);
     m_schemeMenu->setObjectName(QStringLiteral("schemeMenu"));
     m_schemeMenu->setWindowFlags(m_schemeMenu->windowFlags() | Qt::Popup | Qt::FramelessWindowHint);
@@ -282,10 +292,11 @@ void QtVisualizationWidgets::buildCloseUpToolBar()
     m_closeUpToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     m_closeUpToolBar->setIconSize(QSize(23, 23));
 
-    auto addButton = [this](const QString &name, const QIcon &icon, bool checkable) {
+    auto addButton = [this](const QString &name, const QIcon &icon, bool checkable, const QString &tip) {
         auto *action = new QToolButtonAction(m_closeUpToolBar);
         auto *button = new QToolButton();
         button->setObjectName(name);
+        describe(button, tip);
         button->setIcon(icon);
         button->setIconSize(QSize(23, 23));
         button->setCheckable(checkable);
@@ -298,54 +309,59 @@ void QtVisualizationWidgets::buildCloseUpToolBar()
     };
 
     const double step = std::pow(GraphicsView::wheelBase, zoomStep);
-    auto zoomIn = addButton(QStringLiteral("zoomInButton"), QIcon(QStringLiteral(":/icon/addIcon")), false);
+    auto zoomIn = addButton(QStringLiteral("zoomInButton"), QIcon(QStringLiteral(":/icon/addIcon")), false, tr("Zoom in"));
     connect(zoomIn.first, &QToolButton::clicked, this, [this, step] { zoomCloseUp(step); });
     auto zoomOut =
-        addButton(QStringLiteral("zoomOutButton"), QIcon(QStringLiteral(":/icon/minusIcon")), false);
+        addButton(QStringLiteral("zoomOutButton"), QIcon(QStringLiteral(":/icon/minusIcon")), false,
+                  tr("Zoom out"));
     connect(zoomOut.first, &QToolButton::clicked, this, [this, step] { zoomCloseUp(1.0 / step); });
-    auto fit = addButton(QStringLiteral("basic"), QIcon(QStringLiteral(":/icon/fitInViewIcon")), false);
+    auto fit = addButton(QStringLiteral("basic"), QIcon(QStringLiteral(":/icon/fitInViewIcon")), false,
+                         tr("Fit the image"));
     connect(fit.first, &QToolButton::clicked, this, [this] { m_closeUpView->fitScene(); });
     connect(this, &QtVisualizationWidgets::changeIconSize, m_closeUpToolBar, &QToolBar::setIconSize);
 
     if (m_viewIndex != 0)
         return;
     const QString basic = QStringLiteral("basic");
-    auto compare = addButton(basic, QIcon(QStringLiteral(":/icon/compareDermato")), true);
+    auto compare = addButton(basic, QIcon(QStringLiteral(":/icon/compareDermato")), true,
+                             tr("Zoom both sessions together"));
     m_compareButton = compare.first;
     m_compareButton->setChecked(true);
     m_compareAction = compare.second;
     m_compareAction->setVisible(false);
     connect(m_compareButton, &QToolButton::clicked, this, &QtVisualizationWidgets::parallelZoomButtonClicked);
 
-    auto edit = addButton(basic, QIcon(QStringLiteral(":/icon/edit")), true);
+    auto edit = addButton(basic, QIcon(QStringLiteral(":/icon/edit")), true, tr("Edit the lesion marks"));
     m_editButton = edit.first;
     connect(m_editButton, &QToolButton::clicked, this, &QtVisualizationWidgets::modifyClicked);
 
     auto hideSpots = addButton(
-        basic, twoStateIcon(QStringLiteral(":/icon/hide"), QStringLiteral(":/icon/hideClicked")), true);
+        basic, twoStateIcon(QStringLiteral(":/icon/hide"), QStringLiteral(":/icon/hideClicked")), true,
+        tr("Hide the lesion marks"));
     m_hideSpotsButton = hideSpots.first;
     connect(m_hideSpotsButton, &QToolButton::clicked, this, &QtVisualizationWidgets::hideSpotsClicked);
 
     auto hideNumbers = addButton(
         basic, twoStateIcon(QStringLiteral(":/icon/hideNumber"), QStringLiteral(":/icon/hideNumberClicked")),
-        true);
+        true, tr("Hide the lesion numbers"));
     m_hideNumbersButton = hideNumbers.first;
     connect(m_hideNumbersButton, &QToolButton::clicked, this, &QtVisualizationWidgets::hideNumbersClicked);
 
-    auto pair = addButton(basic, QIcon(QStringLiteral(":/icon/pair")), true);
+    auto pair = addButton(basic, QIcon(QStringLiteral(":/icon/pair")), true, tr("Pair lesions"));
     m_pairButton = pair.first;
     m_pairAction = pair.second;
     m_pairAction->setVisible(false);
     connect(m_pairButton, &QToolButton::clicked, this, &QtVisualizationWidgets::pairModeButtonClicked);
 
-    auto superposition = addButton(basic, QIcon(QStringLiteral(":/icon/superposition.svg")), false);
+    auto superposition = addButton(basic, QIcon(QStringLiteral(":/icon/superposition.svg")), false,
+                                   tr("Superpose the two images"));
     m_superpositionButton = superposition.first;
     m_superpositionAction = superposition.second;
     m_superpositionAction->setVisible(false);
     connect(m_superpositionButton, &QToolButton::clicked, this,
             &QtVisualizationWidgets::compareClinicalImages);
 
-    auto info = addButton(basic, QIcon(QStringLiteral(":/menu/info")), false);
+    auto info = addButton(basic, QIcon(QStringLiteral(":/menu/info")), false, tr("Lesion information"));
     connect(info.first, &QToolButton::clicked, this, [this] {
         if (m_session)
             m_session->showLesionsExtraInfo();
@@ -361,6 +377,7 @@ void QtVisualizationWidgets::buildListToolBar()
     m_sortDirectionButton = new QToolButton(m_listToolBar);
     m_sortDirectionButton->setObjectName(QStringLiteral("buttonSortDirection"));
     m_sortDirectionButton->setCheckable(true);
+    describe(m_sortDirectionButton, tr("Sort direction"));
     m_sortDirectionButton->setIcon(
         twoStateIcon(QStringLiteral(":/icon/ascendingOrder"), QStringLiteral(":/icon/descendingOrder")));
     m_listToolBar->addWidget(m_sortDirectionButton);
@@ -372,10 +389,12 @@ void QtVisualizationWidgets::buildListToolBar()
     byPosition->setIcon(QIcon(QStringLiteral(":/icon/position")));
     byPosition->setCheckable(true);
     byPosition->setChecked(true);
+    describe(byPosition, tr("Sort by position"));
     auto *byLabel = new QToolButton(m_listToolBar);
     byLabel->setObjectName(QStringLiteral("buttonSortLabel"));
     byLabel->setIcon(QIcon(QStringLiteral(":/icon/label")));
     byLabel->setCheckable(true);
+    describe(byLabel, tr("Sort by label"));
     for (QToolButton *button : {byPosition, byLabel}) {
         m_sortGroup->addButton(button);
         m_listToolBar->addWidget(button);
@@ -383,6 +402,7 @@ void QtVisualizationWidgets::buildListToolBar()
     m_listView->connectSortControls(m_sortDirectionButton, m_sortGroup);
 
     QToolButton *labelFilter = m_listView->createLabelFilterButton(QSize(34, 34), m_listToolBar);
+    describe(labelFilter, tr("Filter by label"));
     labelFilter->setStyleSheet(QStringLiteral("QPushButton::menu-indicator { image: none; }"));
     QAction *labelFilterAction = m_listToolBar->addWidget(labelFilter);
     labelFilterAction->setVisible(false);
@@ -395,12 +415,14 @@ void QtVisualizationWidgets::buildListToolBar()
         button->setProperty("position", int(i));
         button->setProperty("positionName", m_positionNames[i]);
         button->setIcon(positionIcon(m_positionNames[i]));
+        describe(button, tr("List the %1 lesions").arg(m_positionNames[i]));
         m_filterButtons.append(button);
     }
     auto *external = new DoubleClickButton(m_listToolBar);
     external->setObjectName(QStringLiteral("ExternalButtonFilter"));
     external->setProperty("positionName", QStringLiteral("External"));
     external->setIcon(externalIcon(QSize(34, 34)));
+    describe(external, tr("List the External lesions"));
     m_filterButtons.append(external);
     for (DoubleClickButton *button : m_filterButtons) {
         button->setIconSize(QSize(34, 34));

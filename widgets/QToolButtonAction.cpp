@@ -23,6 +23,8 @@ QWidget *QToolButtonAction::createWidget(QWidget *parent)
     button->setIcon(source->icon());
     button->setIconSize(source->iconSize());
     button->setObjectName(source->objectName());
+    button->setToolTip(source->toolTip());
+    button->setAccessibleName(source->accessibleName());
     button->setCheckable(source->isCheckable());
     if (source->isCheckable())
         button->setChecked(source->isChecked());

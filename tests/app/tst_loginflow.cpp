@@ -198,7 +198,8 @@ void tst_LoginFlow::everyButtonHasAName()
     const QList<QAbstractButton *> buttons = shared->findChildren<QAbstractButton *>();
     QVERIFY2(buttons.size() >= 17, qPrintable(QString::number(buttons.size())));
     for (QAbstractButton *button : buttons)
-        QVERIFY2(!button->accessibleName().isEmpty(), button->metaObject()->className());
+        QVERIFY2(!button->accessibleName().isEmpty(),
+                 qPrintable(QStringLiteral("%1 %2 in %3").arg(QLatin1String(button->metaObject()->className()), button->objectName(), button->parentWidget() ? button->parentWidget()->objectName() : QString())));
     // What the button does, without its key.
     QCOMPARE(shared->findChild<QAbstractButton *>("setHybridViewButton")->accessibleName(), "Hybrid View");
     QCOMPARE(shared->findChild<QAbstractButton *>("labelButton")->accessibleName(), "Back to the menu");
