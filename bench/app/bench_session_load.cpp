@@ -22,17 +22,17 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QBuffer>
-#include <QImageReader>
-#include <QScopeGuard>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QScopeGuard>
 #include <QSignalSpy>
-#include <QSslConfiguration>
 #include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -105,7 +105,10 @@ public:
         m_ticker.setInterval(1);
         connect(&m_ticker, &QTimer::timeout, this, [this] {
             const qint64 now = m_clock.elapsed();
-            m_longest = std::max(m_longest, now - m_last);
+            if (now - m_last > m_longest) {
+                m_longest = now - m_last;
+                m_longestEndedAt = now;
+            }
             m_last = now;
         });
     }
@@ -114,8 +117,11 @@ public:
         m_clock.start();
         m_last = 0;
         m_longest = 0;
+        m_longestEndedAt = 0;
         m_ticker.start();
     }
+    // When the longest gap ended, from start().
+    qint64 longestEndedAt() const { return m_longestEndedAt; }
     qint64 stop()
     {
         m_ticker.stop();
@@ -127,6 +133,7 @@ private:
     QElapsedTimer m_clock;
     qint64 m_last = 0;
     qint64 m_longest = 0;
+    qint64 m_longestEndedAt = 0;
 };
 
 // The clinical items of the principal view that are shown.
@@ -159,7 +166,6 @@ bool everythingIn(SessionLoader *loader)
 struct Fetched
 {
     QUrl url;
-    qint64 bytes = 0;
 };
 
 } // namespace
@@ -168,6 +174,11 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The viewer's debug chatter would bury the figures.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (type != QtDebugMsg && type != QtInfoMsg)
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+    });
     QApplication app(argc, argv);
 
     // ---- the stand-in on its own thread ---------------------------------
@@ -177,11 +188,13 @@ int main(int argc, char **argv)
     options.logRequests = false;
     options.warmUp = false;
     QThread serverThread;
+    auto *serverContext = new QObject;
+    serverContext->moveToThread(&serverThread);
     serverThread.start();
     DemoServer *server = nullptr;
     bool started = false;
     QMetaObject::invokeMethod(
-        QAbstractEventDispatcher::instance(&serverThread),
+        serverContext,
         [&] {
             server = new DemoServer(options);
             started = server->start();
@@ -189,13 +202,14 @@ int main(int argc, char **argv)
         Qt::BlockingQueuedConnection);
     auto stopServer = qScopeGuard([&] {
         QMetaObject::invokeMethod(
-            QAbstractEventDispatcher::instance(&serverThread), [&] { delete server; },
-            Qt::BlockingQueuedConnection);
+            serverContext, [&] { delete server; }, Qt::BlockingQueuedConnection);
         serverThread.quit();
         serverThread.wait();
+        delete serverContext; // its thread has ended
     });
     if (!started) {
-        std::fprintf(stderr, "bench_session_load: the stand-in did not start: %s\n", qPrintable(server->errorString()));
+        std::fprintf(stderr, "bench_session_load: the stand-in did not start: %s\n",
+                     qPrintable(server ? server->errorString() : QString()));
         return 1;
     }
 
@@ -256,7 +270,7 @@ int main(int argc, char **argv)
                                              if (reply->operation() == QNetworkAccessManager::GetOperation &&
                                                  reply->error() == QNetworkReply::NoError &&
                                                  path.endsWith(QLatin1String(".jpg")))
-                                                 fetched.push_back({reply->url(), 0});
+                                                 fetched.push_back({reply->url()});
                                          });
     const double residentBefore = residentMiB();
     resetPeak();
@@ -282,13 +296,6 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    // What the viewer holds: the compressed bytes of the session.
-    const QSharedPointer<SessionVisualizer> session = loader->principalSession();
-    qint64 compressed = 0;
-    for (const Fetched &f : fetched) {
-        const QString name = f.url.path().section(QLatin1Char('/'), -1);
-        compressed += session->getRawFile(name).size();
-    }
     // Sizes the view decoded at, for the baseline.
     QList<std::pair<QRect, QSize>> decodes;
     for (ClinicalPixmapItem *item : shownItems(loader))
@@ -342,16 +349,17 @@ int main(int argc, char **argv)
     figure("session load principal shown", double(shownAt), "ms");
     figure("session load all stored and shown decoded", double(allInAt), "ms");
     figure("session load images fetched", double(fetched.size()), "files");
-    figure("session load compressed held", compressed / 1048576.0, "MiB");
     figure("session load shown images decoded", double(decodes.size()), "images");
     figure("session load baseline fetch and decode", double(baselineMs), "ms");
-    figure("session load baseline bytes", baselineBytes / 1048576.0, "MiB");
+    figure("session load compressed bytes", baselineBytes / 1048576.0, "MiB");
     figure("session load baseline failed requests", double(failed), "requests");
     figure("session load ratio", baselineMs > 0 ? double(allInAt) / double(baselineMs) : 0.0, "x");
     figure("session load longest GUI stall", double(longestStall), "ms");
+    figure("session load longest GUI stall ended at", double(stalls.longestEndedAt()), "ms");
     figure("session load resident before", residentBefore, "MiB");
     figure("session load peak memory", peak, "MiB");
-    const qint64 held = compressed > 0 ? compressed : baselineBytes;
-    figure("session load peak memory over compressed", peak - held / 1048576.0, "MiB");
+    // The viewer holds the compressed bytes of exactly these files.
+    figure("session load peak memory over compressed", peak - baselineBytes / 1048576.0, "MiB");
+    figure("session load peak memory over resident before", peak - residentBefore, "MiB");
     return 0;
 }
