@@ -233,6 +233,7 @@ void GraphicsView::reset()
     }
     m_currentTile = TileRef();
     m_pressedTile = TileRef();
+    m_imageRect = QRectF();
 }
 
 void GraphicsView::selectTile(QGraphicsItem *tile)
@@ -273,8 +274,9 @@ void GraphicsView::select(QGraphicsItem *tile)
     for (QGraphicsItem *child : children) {
         child->setOpacity(1.0);
         if (closeUp) {
-            closeUp->fitInView(child->sceneBoundingRect(), Qt::KeepAspectRatio);
-            QTimer::singleShot(selectFitDelayMs, closeUp, [closeUp] { closeUp->fitScene(); });
+            closeUp->fitImage(child->sceneBoundingRect());
+            // Again once a layout change has given the view its size.
+            QTimer::singleShot(selectFitDelayMs, closeUp, [closeUp] { closeUp->refit(); });
         }
     }
     refreshMarkers(tile);
@@ -373,6 +375,22 @@ void GraphicsView::fitScene()
 {
     fitInView(sceneRect(), Qt::KeepAspectRatio);
     m_minimumScale = currentScale();
+}
+
+void GraphicsView::fitImage(const QRectF &rect)
+{
+    m_imageRect = rect;
+    refit();
+}
+
+void GraphicsView::refit()
+{
+    if (m_imageRect.isValid() && sceneRect().intersects(m_imageRect)) {
+        fitInView(m_imageRect, Qt::KeepAspectRatio);
+        m_minimumScale = currentScale();
+    } else {
+        fitScene();
+    }
 }
 
 void GraphicsView::fitToRect(const QRect &rect)
@@ -908,8 +926,8 @@ void GraphicsView::resizeEvent(QResizeEvent *event)
     if (vs.width() > 1 && vs.height() > 1 && ns.width() > 1 && ns.height() > 1) {
         QGraphicsView::resizeEvent(event);
         if (m_mode == CloseUp) {
-            if (!bars || (m_pendingFit && !m_zoomed))
-                fitScene();
+            if (!bars || !m_zoomed)
+                refit();
             m_pendingFit = false;
             m_zoomed = false;
         } else if (m_mode == Overview) {
@@ -930,6 +948,8 @@ void GraphicsView::showEvent(QShowEvent *event)
     QGraphicsView::showEvent(event);
     if (m_mode == Dermatoscopic)
         fitToRect(m_fitRect);
+    else if (m_mode == CloseUp)
+        refit();
     else
         fitInView(sceneRect(), Qt::KeepAspectRatio);
 }

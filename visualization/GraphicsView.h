@@ -77,6 +77,12 @@ public:
     // Fits the scene rectangle keeping the aspect ratio and records the
     // scale as the minimum scale.
     void fitScene();
+    // Shows the selected clinical image whole; the view keeps fitting it on
+    // show and resize until the user zooms or another image is selected.
+    void fitImage(const QRectF &rect);
+    // Fits the remembered image when it lies in the scene, else the scene.
+    void refit();
+    QRectF fittedImageRect() const { return m_imageRect; }
     double getMinimumScale() const { return m_minimumScale; }
     double currentScale() const;
     bool isZoomed() const { return m_zoomed; }
@@ -194,6 +200,7 @@ private:
     double m_minimumScale = noScale;
     bool m_zoomed = false;
     bool m_pendingFit = false;
+    QRectF m_imageRect;
 
     bool m_edit = false;
     bool m_showSpots = true;

@@ -317,7 +317,7 @@ void QtVisualizationWidgets::buildCloseUpToolBar()
     connect(zoomOut.first, &QToolButton::clicked, this, [this, step] { zoomCloseUp(1.0 / step); });
     auto fit = addButton(QStringLiteral("basic"), QIcon(QStringLiteral(":/icon/fitInViewIcon")), false,
                          tr("Fit the image"));
-    connect(fit.first, &QToolButton::clicked, this, [this] { m_closeUpView->fitScene(); });
+    connect(fit.first, &QToolButton::clicked, this, [this] { m_closeUpView->fitImage(QRectF()); });
     connect(this, &QtVisualizationWidgets::changeIconSize, m_closeUpToolBar, &QToolBar::setIconSize);
 
     if (m_viewIndex != 0)

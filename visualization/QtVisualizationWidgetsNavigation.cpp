@@ -216,7 +216,7 @@ void QtVisualizationWidgets::selectImage(ImageItem *tile)
     m_overviewView->selectTile(tile);
     const auto children = tile->childItems();
     if (!children.isEmpty())
-        m_closeUpView->fitInView(children.first()->sceneBoundingRect(), Qt::KeepAspectRatio);
+        m_closeUpView->fitImage(children.first()->sceneBoundingRect());
 }
 
 ImageItem *QtVisualizationWidgets::selectedTile() const

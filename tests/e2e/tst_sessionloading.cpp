@@ -4,6 +4,8 @@
 
 #include "app/PatientSearch.h"
 #include "e2e/SessionLoadingFixture.h"
+#include "visualization/GraphicsView.h"
+#include "visualization/QtVisualizationWidgets.h"
 
 class tst_SessionLoading : public QObject, public SessionLoadingFixture
 {
@@ -246,6 +248,10 @@ void tst_SessionLoading::previousPatientReleased()
 
 void tst_SessionLoading::viewModes()
 {
+    // The screenshots show the window as users see it, with the product's sheet.
+    QFile sheet(qEnvironmentVariable("KELVARIS_SOURCE_DIR") + QStringLiteral("/resources/styleSheet.qss"));
+    QVERIFY(sheet.open(QIODevice::ReadOnly));
+    qApp->setStyleSheet(QString::fromUtf8(sheet.readAll()));
     QVERIFY(load(12));
     auto *compare = window->findChild<CustomHoverButton *>(QStringLiteral("setCompareViewButton"));
     auto *dermatos = window->findChild<CustomHoverButton *>(QStringLiteral("setDermatosViewButton"));
@@ -275,6 +281,16 @@ void tst_SessionLoading::viewModes()
     QVERIFY(!loader->selectorWidget(SessionLoader::MidSelector)->isVisible());
     QCOMPARE(loader->secondaryView()->getSession(), loader->secondarySession());
     QTest::qWait(200);
+    // Each close-up shows its selected clinical image filling the view, not
+    // the whole row of the position's images shrunk into a corner.
+    for (QtVisualizationWidgets *view : {loader->primaryView(), loader->secondaryView()}) {
+        QGraphicsItem *shown = view->getOverviewView()->getShownTile();
+        QVERIFY(shown && !shown->childItems().isEmpty());
+        const QRectF image = shown->childItems().first()->sceneBoundingRect();
+        GraphicsView *closeUp = view->getCloseUpView();
+        const QRectF visible = closeUp->mapToScene(closeUp->viewport()->rect()).boundingRect();
+        QVERIFY(image.width() >= 0.9 * visible.width() || image.height() >= 0.9 * visible.height());
+    }
     window->grab().save(dir + QStringLiteral("/sessionloading_clinical.png"));
 
     QTest::mouseClick(hybrid, Qt::LeftButton);
@@ -282,6 +298,7 @@ void tst_SessionLoading::viewModes()
     QVERIFY(!loader->secondaryView()->isVisible());
     QCOMPARE(loader->selectorLabel(SessionLoader::PrincipalSelector)->text(),
              QStringLiteral("Displayed Session"));
+    qApp->setStyleSheet(QString());
 }
 
 void tst_SessionLoading::addClinicalImage_data()
