@@ -113,6 +113,7 @@ public slots:
     bool buildViewFromDisk();
     bool buildSecondaryView();
     void viewModeButtonClicked(int mode);
+    void leaveTwoSessionView();
     void showHybridView();
     void showClinicalView();
     void showDermatosView();

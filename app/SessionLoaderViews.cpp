@@ -348,7 +348,9 @@ void SessionLoader::viewModeButtonClicked(int mode)
     }
 }
 
-void SessionLoader::showHybridView()
+// What the hybrid and dermoscopic views share on the way in: the clinical
+// view's splitters are remembered and its second session put away.
+void SessionLoader::leaveTwoSessionView()
 {
     if (m_viewMode == ClinicalView) {
         m_splitterStates[0] = m_verticalSplitter->saveState();
@@ -360,6 +362,11 @@ void SessionLoader::showHybridView()
     if (m_schemeWidget)
         m_schemeWidget->hide();
     m_secondaryView->hide();
+}
+
+void SessionLoader::showHybridView()
+{
+    leaveTwoSessionView();
     m_primaryView->showHybridLayout();
     m_secondaryView->setPairMode(false);
     showPatientPanel(true);
@@ -376,16 +383,7 @@ void SessionLoader::showHybridView()
 
 void SessionLoader::showDermatosView()
 {
-    if (m_viewMode == ClinicalView) {
-        m_splitterStates[0] = m_verticalSplitter->saveState();
-        m_splitterStates[1] = m_schemeSplitter->saveState();
-        m_splitterStates[2] = m_horizontalSplitter->saveState();
-    }
-    m_primaryView->setSuperpositionVisible(false);
-    m_secondaryView->setSuperpositionVisible(false);
-    if (m_schemeWidget)
-        m_schemeWidget->hide();
-    m_secondaryView->hide();
+    leaveTwoSessionView();
     m_primaryView->showDermoscopicLayout();
     m_secondaryView->setPairMode(false);
     showPatientPanel(true);
