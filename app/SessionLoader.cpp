@@ -399,6 +399,7 @@ void SessionLoader::sessionArrivalCheck()
 void SessionLoader::groupLesionsByID()
 {
     linkSameLesions(m_sessions);
+    emit lesionsRegrouped();
 }
 
 void SessionLoader::linkSameLesions(const std::map<int, QSharedPointer<SessionVisualizer>> &sessions)

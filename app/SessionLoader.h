@@ -137,6 +137,9 @@ signals:
     void patientLoaded(bool shown);
     // The end of addClinicalImageFile: whether an image was added.
     void clinicalImageAdded(bool added);
+    // The lesions' links across sessions were made again (after loading, a
+    // pairing, an undo or a merge): whatever reads twins reads them anew.
+    void lesionsRegrouped();
 
 private:
     bool storeClinicalImage(const QByteArray &bytes);
