@@ -256,6 +256,10 @@ void QtDermatoscopicDialog::buildPane(Pane &pane, int side)
                          side == leftSide ? QStringLiteral("dermatoLeft") : QStringLiteral("dermatoRight"));
     pane.view->setScene(m_scene.data());
     pane.view->setRenderHint(QPainter::SmoothPixmapTransform);
+    // Panning and zoom move the scroll bars' values; shown bars would come
+    // and go with every fit and make the pane jump.
+    pane.view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    pane.view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     pane.view->viewport()->installEventFilter(this);
     auto *tools = new QWidget(pane.frame);
     buildToolColumn(pane, side, tools);

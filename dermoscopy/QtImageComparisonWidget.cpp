@@ -111,7 +111,10 @@ void QtImageComparisonWidget::setupUi()
     m_scene->setBackgroundBrush(background);
     m_view = new SuperpositionView(this);
     m_view->setScene(m_scene);
-    m_view->setRenderHint(QPainter::SmoothPixmapTransform);
+    // Every opacity step repaints the whole view: two layers blended at the
+    // screen's size must take a frame at most, so no smoothing when drawn.
+    m_view->setOptimizationFlags(QGraphicsView::DontSavePainterState |
+                                 QGraphicsView::DontAdjustForAntialiasing);
     auto *plainStyle = new QCommonStyle();
     plainStyle->setParent(this);
     for (QScrollBar *bar : {m_view->horizontalScrollBar(), m_view->verticalScrollBar()}) {
@@ -198,10 +201,8 @@ bool QtImageComparisonWidget::setImages(QImage base, QImage top, QIcon baseIcon,
     delete m_topLayer;
     m_baseLayer = m_scene->addPixmap(QPixmap::fromImage(layers.base));
     m_baseLayer->setZValue(0);
-    m_baseLayer->setTransformationMode(Qt::SmoothTransformation);
     m_topLayer = m_scene->addPixmap(QPixmap::fromImage(layers.top));
     m_topLayer->setZValue(1);
-    m_topLayer->setTransformationMode(Qt::SmoothTransformation);
     m_topLayer->setOpacity(m_slider->value() / 100.0);
     m_baseSize = base.size();
     m_topSize = top.size();
