@@ -85,13 +85,18 @@ QtDermatoscopicDialog::QtDermatoscopicDialog(QString lesionId,
 QtDermatoscopicDialog::~QtDermatoscopicDialog()
 {
     forgetGraphicsItems();
+    // Nothing of the viewer's is wanted any more: no decode waiting for room
+    // may start now, and the budget's room goes back at once rather than when
+    // the model lets the items go.
     for (auto &entry : m_items) {
         const QSharedPointer<DermatoscopicItem> &item = entry.second.item;
         item->disconnect(this);
-        // Nothing of the viewer's is wanted any more: the budget's room goes
-        // back at once rather than when the model lets the items go.
         for (int i = 0; i < item->count(); ++i)
-            item->releaseImage(i);
+            item->setImagePinned(i, false);
+    }
+    for (auto &entry : m_items) {
+        for (int i = 0; i < entry.second.item->count(); ++i)
+            entry.second.item->releaseImage(i);
     }
     if (m_budget)
         m_budget->releaseAll(this);
