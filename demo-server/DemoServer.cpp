@@ -114,6 +114,9 @@ public:
     bool openData();
     bool generate();
     bool addLargeExamination();
+    // Adds one patient of an extended sample set with its sessions, and
+    // marks the data folder with metaKey.
+    bool addExamination(const SampleData &sample, int patientId, const QString &metaKey);
     void closeData();
     bool listen();
     void addRoutes();
@@ -185,6 +188,11 @@ bool DemoServer::Private::openData()
         !addLargeExamination())
         return false;
     storage->setLarge(db->meta(QStringLiteral("large")) == QLatin1String("1"));
+    if (options.versionsExamination && db->meta(QStringLiteral("versions")) != QLatin1String("1") &&
+        !addExamination(SampleData::instance(false, true), SampleData::versionsPatientId,
+                        QStringLiteral("versions")))
+        return false;
+    storage->setVersions(db->meta(QStringLiteral("versions")) == QLatin1String("1"));
     signer.setSecret(QByteArray::fromHex(db->meta(QStringLiteral("secret")).toLatin1()));
 
     DemoSync::Settings syncSettings;
@@ -274,10 +282,14 @@ bool DemoServer::Private::generate()
 
 bool DemoServer::Private::addLargeExamination()
 {
-    const SampleData &sample = SampleData::instance(true);
-    const SampleData::Patient *p = sample.patient(SampleData::largePatientId);
+    return addExamination(SampleData::instance(true), SampleData::largePatientId, QStringLiteral("large"));
+}
+
+bool DemoServer::Private::addExamination(const SampleData &sample, int patientId, const QString &metaKey)
+{
+    const SampleData::Patient *p = sample.patient(patientId);
     if (!p) {
-        error = QStringLiteral("no large examination in the sample data");
+        error = QStringLiteral("no patient %1 in the sample data").arg(patientId);
         return false;
     }
     db->transaction();
@@ -294,9 +306,9 @@ bool DemoServer::Private::addLargeExamination()
              storage->write(QStringLiteral("sessions/%1/%2/session.json").arg(s->patientId).arg(s->id),
                             QJsonDocument(s->document).toJson(QJsonDocument::Indented));
     }
-    ok = ok && db->setMeta(QStringLiteral("large"), QStringLiteral("1"));
+    ok = ok && db->setMeta(metaKey, QStringLiteral("1"));
     if (!ok) {
-        error = QStringLiteral("cannot add the large examination: %1").arg(db->lastError());
+        error = QStringLiteral("cannot add patient %1: %2").arg(patientId).arg(db->lastError());
         db->rollback();
         return false;
     }

@@ -26,6 +26,10 @@ public:
         // Add the large examination (patient SampleData::largePatientId) to the
         // data folder; once added it stays until the data is made afresh.
         bool largeExamination = false;
+        // Add the versions examination (patient SampleData::versionsPatientId:
+        // one lesion with ten 6000 x 4000 dermatoscopic images and a twin with
+        // images of other shapes); kept like the large one.
+        bool versionsExamination = false;
         bool reset = false;                       // start from fresh sample data
         QString phone = QStringLiteral("manual"); // "auto" or "manual"
         int phoneJoinDelayMs = 1500;

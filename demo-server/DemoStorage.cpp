@@ -26,7 +26,7 @@ void DemoStorage::startWarmUp()
     warmUpPool->setThreadPriority(QThread::LowestPriority);
     const Sizes s = sizes();
     const QString base = rootDir;
-    for (const QString &object : sampleImageObjects(large)) {
+    for (const QString &object : sampleImageObjects(large, versions)) {
         warmUpPool->start([object, s, base] {
             const QString path = base + QLatin1Char('/') + object;
             if (QFileInfo::exists(path))
@@ -255,9 +255,22 @@ QByteArray DemoStorage::make(const Recipe &r, const Sizes &sizes)
     }
     if (r.kind == Recipe::Dermatoscopic) {
         const bool thumbnail = r.variant == QLatin1Char('s');
-        return SampleImages::jpeg(
-            SampleImages::dermatoscopic(*r.dermatoscopic, thumbnail ? sizes.thumbnail : sizes.dermatoscopic),
-            thumbnail ? 85 : 90);
+        QSize size = thumbnail ? sizes.thumbnail : sizes.dermatoscopic;
+        const QSize frame = r.dermatoscopic->fullSize();
+        if (r.dermatoscopic->size.isValid()) {
+            // Other shapes: the full size scaled as the usual one is, the
+            // thumbnail at the usual thumbnail's width.
+            const double scale = double(sizes.dermatoscopic.width()) / SampleData::dermatoscopicWidth;
+            size = thumbnail
+                       ? QSize(sizes.thumbnail.width(), std::max(1, qRound(double(sizes.thumbnail.width()) *
+                                                                           frame.height() / frame.width())))
+                       : QSize(std::max(8, qRound(frame.width() * scale)),
+                               std::max(8, qRound(frame.height() * scale)));
+        }
+        QImage image = SampleImages::dermatoscopic(*r.dermatoscopic, size);
+        if (r.dermatoscopic->greyscale)
+            image = image.convertToFormat(QImage::Format_Grayscale8);
+        return SampleImages::jpeg(image, thumbnail ? 85 : 90);
     }
     return {};
 }
@@ -311,10 +324,10 @@ void DemoStorage::waitForJobs()
     jobs.clear();
 }
 
-QStringList DemoStorage::sampleImageObjects(bool withLargeExamination)
+QStringList DemoStorage::sampleImageObjects(bool withLargeExamination, bool withVersionsExamination)
 {
     QStringList objects;
-    for (const auto &entry : SampleData::instance(withLargeExamination).sessions) {
+    for (const auto &entry : SampleData::instance(withLargeExamination, withVersionsExamination).sessions) {
         const SampleData::Session &s = entry.second;
         if (!s.hasDocument)
             continue;
@@ -333,7 +346,7 @@ QStringList DemoStorage::sampleImageObjects(bool withLargeExamination)
 int DemoStorage::makeAll(const std::function<void(int, int)> &progress)
 {
     QStringList missing;
-    for (const QString &object : sampleImageObjects(large)) {
+    for (const QString &object : sampleImageObjects(large, versions)) {
         if (!exists(object))
             missing << object;
     }

@@ -39,6 +39,8 @@ public:
     // Whether the data folder holds the large examination, whose pictures
     // the warm-up and makeAll then make as well.
     void setLarge(bool l) { large = l; }
+    // The same for the versions examination.
+    void setVersions(bool v) { versions = v; }
 
     // Object names are relative paths of plain segments ([A-Za-z0-9._-], no
     // "..", no empty segment).
@@ -89,7 +91,8 @@ public:
     };
     static Recipe recipe(const QString &object);
     static QByteArray make(const Recipe &recipe, const Sizes &sizes);
-    static QStringList sampleImageObjects(bool withLargeExamination = false);
+    static QStringList sampleImageObjects(bool withLargeExamination = false,
+                                          bool withVersionsExamination = false);
 
 private:
     QStringList versionFiles(const QString &object) const;
@@ -97,6 +100,7 @@ private:
     QString rootDir;
     bool small = false;
     bool large = false;
+    bool versions = false;
     std::map<QString, QFuture<QByteArray>> jobs;
     std::unique_ptr<QThreadPool> warmUpPool;
 };

@@ -121,8 +121,10 @@ struct PatientPlan
 {
     QString first, last, centerId, tag, birthdate, email;
     int skinType;
-    QStringList dates;  // one per session
-    bool large = false; // 3 rows of 3 on every position, every lesion looked at closer
+    QStringList dates;      // one per session
+    bool large = false;     // 3 rows of 3 on every position, every lesion looked at closer
+    int id = 0;             // 0: the next patient id
+    int firstSessionId = 0; // 0: the next session id
 };
 
 struct PlannedLesion
@@ -204,26 +206,38 @@ QPainterPath SampleData::silhouette(int position, const QSizeF &canvas)
     return path;
 }
 
-const SampleData &SampleData::instance(bool withLargeExamination)
+const SampleData &SampleData::instance(bool withLargeExamination, bool withVersionsExamination)
 {
+    if (withLargeExamination && withVersionsExamination) {
+        static const SampleData both(true, true);
+        return both;
+    }
+    if (withVersionsExamination) {
+        static const SampleData versions(false, true);
+        return versions;
+    }
     if (withLargeExamination) {
-        static const SampleData large(true);
+        static const SampleData large(true, false);
         return large;
     }
-    static const SampleData data(false);
+    static const SampleData data(false, false);
     return data;
 }
 
 const SampleData::Session *SampleData::findSession(int id)
 {
-    // The plain set first, so that servers without the large patient never make it.
+    // The plain set first, so that servers without the added patients never make them.
     const Session *found = instance().session(id);
+    if (!found && (id == versionsOlderSessionId || id == versionsNewerSessionId))
+        return instance(false, true).session(id);
     return found ? found : instance(true).session(id);
 }
 
 const SampleData::Patient *SampleData::findPatient(int id)
 {
     const Patient *found = instance().patient(id);
+    if (!found && id == versionsPatientId)
+        return instance(false, true).patient(id);
     return found ? found : instance(true).patient(id);
 }
 
@@ -242,7 +256,7 @@ const SampleData::Patient *SampleData::patient(int id) const
     return nullptr;
 }
 
-SampleData::SampleData(bool withLargeExamination)
+SampleData::SampleData(bool withLargeExamination, bool withVersionsExamination)
 {
     std::vector<PatientPlan> plans = {
         {QStringLiteral("Marta"),
@@ -333,6 +347,19 @@ SampleData::SampleData(bool withLargeExamination)
                          1,
                          {QStringLiteral("2026-11-24T09:30:00.000Z")},
                          true});
+    if (withVersionsExamination)
+        plans.push_back(
+            {QStringLiteral("Helena"),
+             QStringLiteral("Rius Camps"),
+             QStringLiteral("KV-1011"),
+             QStringLiteral(" (versions)"),
+             QStringLiteral("1971-03-15"),
+             QStringLiteral("helena.rius@example.org"),
+             2,
+             {QStringLiteral("2026-02-10T10:00:00.000Z"), QStringLiteral("2026-12-01T10:00:00.000Z")},
+             false,
+             versionsPatientId,
+             versionsOlderSessionId});
 
     // No "Detected": every lesion of the large examination has dermatoscopic images.
     const QStringList largeLabelCycle = {QStringLiteral("Captured"), QStringLiteral("Follow up"),
@@ -349,7 +376,9 @@ SampleData::SampleData(bool withLargeExamination)
     for (size_t pi = 0; pi < plans.size(); ++pi) {
         const PatientPlan &plan = plans[pi];
         Patient patient;
-        patient.id = int(11 + pi);
+        patient.id = plan.id ? plan.id : int(11 + pi);
+        if (plan.firstSessionId)
+            nextSessionId = plan.firstSessionId;
         patient.centerId = plan.centerId;
         patient.firstName = plan.first;
         patient.lastName = plan.last;
@@ -767,6 +796,8 @@ SampleData::SampleData(bool withLargeExamination)
         }
         patients.push_back(patient);
     }
+    if (withVersionsExamination)
+        addVersions();
 
     // Two finished reports of the first patient.
     const Patient &first = patients.front();

@@ -7,6 +7,7 @@
 #include <QPainterPath>
 #include <QPolygonF>
 #include <QRectF>
+#include <QSize>
 #include <QString>
 
 #include <map>
@@ -72,6 +73,14 @@ public:
         quint32 seed = 0;
         bool hasThumbnail = true;
         bool listed = true;
+        // The full size when it is not the usual dermatoscopicWidth x
+        // dermatoscopicHeight (invalid: the usual size).
+        QSize size;
+        bool greyscale = false; // stored as a one-channel JPEG
+        QSize fullSize() const
+        {
+            return size.isValid() ? size : QSize(dermatoscopicWidth, dermatoscopicHeight);
+        }
     };
 
     struct Session
@@ -121,10 +130,21 @@ public:
     // The sample data; with the large examination, the same plus one more
     // patient (largePatientId) whose one session is device-sized: 4 positions
     // of 9 poses, 40 lesions, every one with dermatoscopic images.
-    static const SampleData &instance(bool withLargeExamination = false);
+    // With the versions examination, one more patient (versionsPatientId)
+    // whose lesion was looked at closer many times: one group of ten
+    // 6000 x 4000 images in the older session, three groups of other shapes
+    // (3000 x 1000, 1500 x 2500, a greyscale JPEG) for its twin in the newer.
+    static const SampleData &instance(bool withLargeExamination = false,
+                                      bool withVersionsExamination = false);
     static constexpr int largePatientId = 20;
     static constexpr int largeSessionId = 113;
     static constexpr int largeLesionsPerPosition = 10;
+    static constexpr int versionsPatientId = 21;
+    static constexpr int versionsOlderSessionId = 114;
+    static constexpr int versionsNewerSessionId = 115;
+    static constexpr int versionsCount = 10;
+    // The lesion of the versions examination that holds them (position 0).
+    int versionsLesionNumber = 0;
     // A session or patient by id in either set (their common part is the
     // same, and ids never overlap); null when there is none.
     static const Session *findSession(int id);
@@ -151,5 +171,7 @@ public:
     static QString clinicalImageName(const Pose &pose, int position, int version);
 
 private:
-    explicit SampleData(bool withLargeExamination);
+    SampleData(bool withLargeExamination, bool withVersionsExamination);
+    // Gives one lesion of the versions patient its many dermatoscopic images.
+    void addVersions();
 };

@@ -236,12 +236,14 @@ QImage SampleImages::dermatoscopic(const SampleData::Dermatoscopic &item, const 
     out.fill(Qt::black);
     QPainter p(&out);
     p.setRenderHint(QPainter::Antialiasing);
-    const double k = double(size.width()) / SampleData::dermatoscopicWidth;
-    p.scale(k, size.height() / double(SampleData::dermatoscopicHeight));
+    // Drawn in the pixels of the item's full size (the usual one for most).
+    const QSize frame = item.fullSize();
+    const double k = double(size.width()) / frame.width();
+    p.scale(k, size.height() / double(frame.height()));
 
-    const QRectF full(0, 0, SampleData::dermatoscopicWidth, SampleData::dermatoscopicHeight);
+    const QRectF full(0, 0, frame.width(), frame.height());
     const QPointF middle = full.center();
-    const double fieldRadius = SampleData::dermatoscopicHeight * 0.62;
+    const double fieldRadius = std::min(frame.width(), frame.height()) * 0.62;
     QPainterPath field;
     field.addEllipse(middle, fieldRadius, fieldRadius);
     p.setClipPath(field);

@@ -1,9 +1,9 @@
 // demo-server: the stand-in clinical server with sample examinations.
 //
-//   demo-server [--data DIR] [--port N] [--small] [--reset] [--large] [--phone auto|manual] [--control] ...
-//   demo-server totp USER        prints the current authenticator code of USER
-//   demo-server generate ...     makes the sample data and every picture, then exits
-//   demo-server configure FILE [BASE] [--port N]
+//   demo-server [--data DIR] [--port N] [--small] [--reset] [--large] [--versions] [--phone auto|manual]
+//   [--control] ... demo-server totp USER        prints the current authenticator code of USER demo-server
+//   generate ...     makes the sample data and every picture, then exits demo-server configure FILE [BASE]
+//   [--port N]
 //                                writes the viewer's configuration FILE (keys of BASE kept) so
 //                                that it finds this server and trusts its certificate authority
 
@@ -121,9 +121,9 @@ int main(int argc, char **argv)
                                          QStringLiteral("S"), QStringLiteral("3600"));
     const QCommandLineOption faultOption(
         QStringLiteral("fault"),
-        QStringLiteral(
-            "Inject a fault, GROUP:key=value,... (repeatable); keys latency, fail, status, "
-            "hang, truncate, notJson, noFields, challenge, redirect, failRate, rate, seed, afterStore, noUrl."),
+        QStringLiteral("Inject a fault, GROUP:key=value,... (repeatable); keys latency, fail, status, "
+                       "hang, truncate, notJson, noFields, challenge, redirect, failRate, rate, seed, "
+                       "afterStore, noUrl."),
         QStringLiteral("FAULT"));
     const QCommandLineOption pregenerate(QStringLiteral("pregenerate"),
                                          QStringLiteral("Make every picture before serving."));
@@ -134,8 +134,11 @@ int main(int argc, char **argv)
     const QCommandLineOption control(
         QStringLiteral("control"),
         QStringLiteral("Serve the test controls under /control/ (they hand out login codes)."));
-    parser.addOptions({data, port, small, reset, large, phone, joinDelay, captureDelay, tokenLifetime,
-                       urlLifetime, faultOption, pregenerate, noWarmUp, quiet, control});
+    const QCommandLineOption versions(
+        QStringLiteral("versions"),
+        QStringLiteral("Add patient 21, one lesion with ten 6000 x 4000 dermatoscopic images, to the data."));
+    parser.addOptions({data, port, small, reset, large, versions, phone, joinDelay, captureDelay,
+                       tokenLifetime, urlLifetime, faultOption, pregenerate, noWarmUp, quiet, control});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("totp USER | generate"),
                                  QStringLiteral("[command]"));
     parser.process(app);
@@ -171,6 +174,7 @@ int main(int argc, char **argv)
         return fail(QStringLiteral("--port needs a number"));
     options.small = parser.isSet(small);
     options.largeExamination = parser.isSet(large);
+    options.versionsExamination = parser.isSet(versions);
     options.reset = parser.isSet(reset);
     options.phone = parser.value(phone);
     options.phoneJoinDelayMs = parser.value(joinDelay).toInt();

@@ -17,6 +17,14 @@ void DermatoImageAdjuster::setImage(const QImage &full, const QSize &displaySize
         m_display = full.scaled(displaySize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
+void DermatoImageAdjuster::setImages(const QImage &full, const QImage &display)
+{
+    ++m_generation;
+    m_running = false;
+    m_full = full;
+    m_display = display.isNull() ? full : display;
+}
+
 QImage DermatoImageAdjuster::adjustWhileMoving(double brightness, double sharpness)
 {
     // A full-resolution result still on its way would replace this step.
@@ -30,9 +38,15 @@ QImage DermatoImageAdjuster::adjustWhileMoving(double brightness, double sharpne
 void DermatoImageAdjuster::adjustFull(double brightness, double sharpness)
 {
     const int generation = ++m_generation;
+    if (m_full.isNull()) {
+        m_running = false;
+        return;
+    }
     m_running = true;
     QtConcurrent::run([image = m_full, brightness, sharpness]() mutable {
         adjustImage(image, {brightness, sharpness});
+        // Converted here, off the GUI thread, rather than by QPixmap there.
+        image.convertTo(QImage::Format_RGB32);
         return image;
     }).then(this, [this, generation, brightness, sharpness](QImage image) {
         if (generation != m_generation)

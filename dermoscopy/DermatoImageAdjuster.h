@@ -22,12 +22,17 @@ public:
     // The full image and the size it is shown at (device pixels); an invalid
     // display size works on the full image throughout.
     void setImage(const QImage &full, const QSize &displaySize);
+    // The same with a display copy made elsewhere (a preview decoded at the
+    // screen's size): nothing is scaled here. The full image may be null
+    // while it is not decoded; adjustFull then does nothing.
+    void setImages(const QImage &full, const QImage &display);
     QImage fullImage() const { return m_full; }
     QImage displayImage() const { return m_display; }
 
     // The display copy adjusted with (brightness, sharpness), at once.
     QImage adjustWhileMoving(double brightness, double sharpness);
-    // Starts the full-resolution adjustment; fullAdjusted() follows.
+    // Starts the full-resolution adjustment; fullAdjusted() follows with an
+    // RGB32 image, ready to become a pixmap without another conversion.
     void adjustFull(double brightness, double sharpness);
     bool isAdjustingFull() const { return m_running; }
 

@@ -1,6 +1,7 @@
 #include "dermoscopy/DermatoscopicItem.h"
 
 #include "app/kelvarisVisualizer.h"
+#include "dermoscopy/DermatoImageBudget.h"
 #include "session/LesionVisualizer.h"
 #include "session/SessionVisualizer.h"
 #include "widgets/IconHelpers.h"
@@ -11,8 +12,10 @@
 #include <QFontMetrics>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QPainter>
+#include <QScreen>
 #include <QtConcurrent/QtConcurrentRun>
 
 const QSize DermatoscopicItem::placeholderSize(400, 100);
@@ -34,6 +37,18 @@ QImage decodeWithin(const QByteArray &bytes, const QSize &bound)
     return reader.read();
 }
 
+QSize headerSize(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return QSize(-1, -1);
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "JPEG");
+    const QSize size = reader.size();
+    return size.isValid() && !size.isEmpty() ? size : QSize(-1, -1);
+}
+
 } // namespace
 
 DermatoscopicItem::DermatoscopicItem(QSharedPointer<LesionVisualizer> lesion, std::vector<QString> groupIds)
@@ -49,6 +64,11 @@ DermatoscopicItem::DermatoscopicItem(QSharedPointer<LesionVisualizer> lesion, st
         m_thumbnailPresent.push_back(false);
         m_loads.emplace_back();
         m_loadGenerations.push_back(0);
+        m_wanted.push_back(false);
+        m_pinned.push_back(false);
+        m_previews.emplace_back();
+        m_previewGenerations.push_back(0);
+        m_previewRunning.push_back(false);
 
         const QImage thumbnail = readThumbnail(id);
         m_icons.push_back(thumbnail.isNull() ? QIcon() : QIcon(circularIcon(thumbnail)));
@@ -64,14 +84,153 @@ DermatoscopicItem::DermatoscopicItem(QSharedPointer<LesionVisualizer> lesion, st
         }
         if (m_downloaded) {
             m_thumbnailPresent[i] = true;
-            startLoad(int(i));
+            // Only the header: images are decoded when a view asks for them.
+            readSize(int(i));
         }
     }
+    setImageBudget(DermatoImageBudget::shared());
 }
 
 DermatoscopicItem::~DermatoscopicItem()
 {
     disconnect(m_downloadConnection);
+    if (m_budget)
+        m_budget->releaseAll(this);
+}
+
+QSize DermatoscopicItem::previewBound()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return QSize(1920, 1080);
+    const QSize size = screen->size() * screen->devicePixelRatio();
+    return size.isEmpty() ? QSize(1920, 1080) : size;
+}
+
+void DermatoscopicItem::readSize(int index)
+{
+    m_sizes[size_t(index)] = headerSize(fullBytes(ids[size_t(index)]));
+}
+
+void DermatoscopicItem::setImageBudget(DermatoImageBudget *budget)
+{
+    if (m_budget == budget)
+        return;
+    if (m_budget) {
+        m_budget->releaseAll(this);
+        disconnect(m_budgetConnection);
+    }
+    m_budget = budget;
+    if (m_budget)
+        m_budgetConnection =
+            connect(m_budget.data(), &DermatoImageBudget::slotFreed, this, &DermatoscopicItem::retryWanted);
+}
+
+DermatoImageBudget *DermatoscopicItem::imageBudget() const
+{
+    return m_budget;
+}
+
+void DermatoscopicItem::setCurrentVersion(int index)
+{
+    if (validIndex(index))
+        m_currentVersion = index;
+}
+
+int DermatoscopicItem::fullImageCount() const
+{
+    int count = 0;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        if (!m_images[i].isNull() || (m_loads[i].isValid() && m_loads[i].isRunning()))
+            ++count;
+    }
+    return count;
+}
+
+void DermatoscopicItem::requestImage(int index, bool pinned)
+{
+    if (!validIndex(index))
+        return;
+    m_pinned[size_t(index)] = pinned;
+    if (!m_images[size_t(index)].isNull()) {
+        if (m_budget) {
+            m_budget->setPinned(this, index, pinned);
+            m_budget->touch(this, index);
+        }
+        return;
+    }
+    if (m_loads[size_t(index)].isValid() && m_loads[size_t(index)].isRunning()) {
+        if (m_budget)
+            m_budget->setPinned(this, index, pinned);
+        return;
+    }
+    m_wanted[size_t(index)] = true;
+    startLoad(index);
+}
+
+void DermatoscopicItem::setImagePinned(int index, bool pinned)
+{
+    if (!validIndex(index))
+        return;
+    m_pinned[size_t(index)] = pinned;
+    // An image no longer needed that still waits for room is not decoded.
+    if (!pinned && m_images[size_t(index)].isNull() &&
+        !(m_loads[size_t(index)].isValid() && m_loads[size_t(index)].isRunning()))
+        m_wanted[size_t(index)] = false;
+    if (m_budget)
+        m_budget->setPinned(this, index, pinned);
+}
+
+void DermatoscopicItem::releaseImage(int index)
+{
+    if (!validIndex(index))
+        return;
+    const bool had = !m_images[size_t(index)].isNull();
+    m_wanted[size_t(index)] = false;
+    m_pinned[size_t(index)] = false;
+    ++m_loadGenerations[size_t(index)];
+    m_loads[size_t(index)] = QFuture<QImage>();
+    m_images[size_t(index)] = QImage();
+    if (m_budget)
+        m_budget->release(this, index);
+    if (had)
+        emit imageReleased(index);
+}
+
+void DermatoscopicItem::retryWanted()
+{
+    for (size_t i = 0; i < ids.size(); ++i) {
+        if (m_wanted[i] && m_images[i].isNull() && !(m_loads[i].isValid() && m_loads[i].isRunning()))
+            startLoad(int(i));
+    }
+}
+
+void DermatoscopicItem::requestPreview(int index)
+{
+    if (!validIndex(index) || !m_previews[size_t(index)].isNull() || m_previewRunning[size_t(index)])
+        return;
+    startPreview(index);
+}
+
+void DermatoscopicItem::startPreview(int index)
+{
+    const QByteArray bytes = fullBytes(ids[size_t(index)]);
+    const int generation = ++m_previewGenerations[size_t(index)];
+    if (bytes.isEmpty()) {
+        m_previewRunning[size_t(index)] = false;
+        return;
+    }
+    m_previewRunning[size_t(index)] = true;
+    const QSize bound = previewBound();
+    QtConcurrent::run([bytes, bound]() {
+        return decodeWithin(bytes, bound);
+    }).then(this, [this, index, generation](QImage image) {
+        if (generation != m_previewGenerations[size_t(index)])
+            return;
+        m_previewRunning[size_t(index)] = false;
+        m_previews[size_t(index)] = image;
+        emit previewLoaded(index);
+    });
 }
 
 QImage DermatoscopicItem::readThumbnail(const QString &id) const
@@ -92,10 +251,17 @@ void DermatoscopicItem::startLoad(int index)
 {
     const QByteArray bytes = fullBytes(ids[size_t(index)]);
     const int generation = ++m_loadGenerations[size_t(index)];
-    if (bytes.isEmpty()) {
-        m_loads[size_t(index)] = QFuture<QImage>();
+    m_loads[size_t(index)] = QFuture<QImage>();
+    if (bytes.isEmpty())
         return;
-    }
+    // A slot of the budget first: without room the decode waits for one.
+    QPointer<DermatoscopicItem> self(this);
+    if (m_budget && !m_budget->reserve(this, index, m_pinned[size_t(index)], [self, index] {
+            if (self)
+                self->onEvicted(index);
+        }))
+        return;
+    m_wanted[size_t(index)] = false;
     // The task owns its copy of the bytes: the store may replace or drop the
     // file (or the whole session) while it runs.
     QFuture<QImage> load = QtConcurrent::run([bytes]() { return decodeWithin(bytes, QSize()); });
@@ -103,33 +269,59 @@ void DermatoscopicItem::startLoad(int index)
     load.then(this, [this, index, generation](QImage image) {
         if (generation != m_loadGenerations[size_t(index)] || !m_images[size_t(index)].isNull())
             return;
+        m_loads[size_t(index)] = QFuture<QImage>();
         m_images[size_t(index)] = image;
-        if (!image.isNull())
+        if (image.isNull()) {
+            if (m_budget)
+                m_budget->release(this, index);
+        } else {
             m_sizes[size_t(index)] = image.size();
-        if (m_graphicsItem && index == m_graphicsIndex && !image.isNull() && getGraphicsItem())
+            if (m_budget)
+                m_budget->markHeld(this, index);
+        }
+        if (m_graphicsItem && index == m_graphicsIndex && !image.isNull() && getGraphicsItem()) {
+            // The full image replaces a preview drawn scaled up to its size.
+            m_graphicsItem->setTransform(QTransform());
             m_graphicsItem->setPixmap(QPixmap::fromImage(image));
+        }
         emit imageLoaded(index);
     });
+}
+
+void DermatoscopicItem::onEvicted(int index)
+{
+    ++m_loadGenerations[size_t(index)];
+    m_loads[size_t(index)] = QFuture<QImage>();
+    const bool had = !m_images[size_t(index)].isNull();
+    m_images[size_t(index)] = QImage();
+    if (had)
+        emit imageReleased(index);
 }
 
 QImage DermatoscopicItem::getImage(int index)
 {
     if (!validIndex(index))
         return QImage();
-    QImage &image = m_images[size_t(index)];
-    if (image.isNull()) {
-        const QFuture<QImage> &load = m_loads[size_t(index)];
-        if (load.isValid() && load.isFinished() && load.resultCount() > 0) {
-            image = load.result();
-        } else {
-            // Never wait on the pool here: decode now and let the running
-            // load's result be dropped.
-            ++m_loadGenerations[size_t(index)];
-            image = decodeWithin(fullBytes(ids[size_t(index)]), QSize());
-        }
+    if (!m_images[size_t(index)].isNull())
+        return m_images[size_t(index)];
+    // Never wait on the pool here: decode now and let a running decode's
+    // result be dropped. The image is kept only when the budget has room.
+    const QImage image = decodeWithin(fullBytes(ids[size_t(index)]), QSize());
+    if (image.isNull())
+        return image;
+    m_sizes[size_t(index)] = image.size();
+    QPointer<DermatoscopicItem> self(this);
+    if (!m_budget || m_budget->reserve(this, index, m_pinned[size_t(index)], [self, index] {
+            if (self)
+                self->onEvicted(index);
+        })) {
+        ++m_loadGenerations[size_t(index)];
+        m_loads[size_t(index)] = QFuture<QImage>();
+        m_wanted[size_t(index)] = false;
+        m_images[size_t(index)] = image;
+        if (m_budget)
+            m_budget->markHeld(this, index);
     }
-    if (!image.isNull())
-        m_sizes[size_t(index)] = image.size();
     return image;
 }
 
@@ -175,7 +367,7 @@ QRect DermatoscopicItem::getRegion()
     if (ids.empty() || !m_lesion)
         return QRect();
     if (!m_sizes[0].isValid())
-        getImage(0);
+        readSize(0);
     if (m_regions[0].isNull() && m_sizes[0].isValid())
         m_regions[0] = m_lesion->getDermatoscopicRegion(ids[0], m_sizes[0]);
     return m_regions[0];
@@ -204,8 +396,7 @@ void DermatoscopicItem::requestDownload()
         if (!m_downloaded)
             emit changedPixmap();
         markDownloaded();
-        if (!isImageLoaded(0) && !m_loads[0].isRunning())
-            startLoad(0);
+        readSize(0);
     }
     m_fullPresent[0] = false;
     disconnect(m_downloadConnection);
@@ -228,12 +419,27 @@ void DermatoscopicItem::onDownloadDone(QString filename, int quality)
         }
         if (filename == ids[i]) {
             // The stored file may be new: whatever was decoded before is stale.
+            const bool wanted =
+                m_wanted[i] || !m_images[i].isNull() || (m_loads[i].isValid() && m_loads[i].isRunning());
+            const bool hadPreview = !m_previews[i].isNull() || m_previewRunning[i];
             m_images[i] = QImage();
-            m_sizes[i] = QSize(-1, -1);
+            m_previews[i] = QImage();
+            ++m_previewGenerations[i];
+            m_previewRunning[i] = false;
+            ++m_loadGenerations[i];
+            m_loads[i] = QFuture<QImage>();
+            if (m_budget)
+                m_budget->release(this, int(i));
+            readSize(int(i));
             m_regions[i] = QRect();
+            const bool shown = m_downloaded && getGraphicsItem() && m_graphicsIndex == int(i);
             if (!(m_downloaded && getGraphicsItem()))
                 emit changedPixmap();
-            startLoad(int(i));
+            if (hadPreview)
+                startPreview(int(i));
+            if (wanted || shown)
+                requestImage(int(i), m_pinned[i]);
+            emit imageStored(int(i));
             m_fullPresent[i] = true;
         }
         if (m_thumbnailPresent[i] && m_fullPresent[i]) {

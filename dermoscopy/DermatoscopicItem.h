@@ -16,18 +16,26 @@
 
 #include <vector>
 
+class DermatoImageBudget;
 class LesionVisualizer;
 class QGraphicsPixmapItem;
 class QGraphicsScene;
 
 // One dermatoscopic group of a lesion (one or more image ids, the first being
-// the main image): its thumbnails, its full images decoded in the background,
-// its outlines and centres, its capture date and whether its images are in the
+// the main image): its thumbnails, its images decoded in the background, its
+// outlines and centres, its capture date and whether its images are in the
 // session folder yet.
 //
-// Held by QSharedPointer; lives on the GUI thread. Full images are decoded on
-// the global thread pool from copies of the JPEG bytes and come back to this
-// object, so a load still running when the item is destroyed is dropped.
+// A dermatoscope's image can be 6000 by 4000 pixels (close to 100 MB decoded),
+// so nothing is decoded at full size until asked for: each id's size comes
+// from its JPEG header at once, a preview bounded to the screen is decoded on
+// request (requestPreview), and full images are decoded on request
+// (requestImage) within a budget shared by all items (DermatoImageBudget),
+// which may take an unpinned full image back (imageReleased).
+//
+// Held by QSharedPointer; lives on the GUI thread. Images are decoded on the
+// global thread pool from copies of the JPEG bytes and come back to this
+// object, so a decode still running when the item is destroyed is dropped.
 class DermatoscopicItem : public QObject
 {
     Q_OBJECT
@@ -58,15 +66,41 @@ public:
     const std::vector<std::vector<QPoint>> &getContours() const { return m_contours; }
     int count() const { return int(ids.size()); }
 
-    // The full image of ids[index]. When its background decode has not come
-    // back yet, the image is decoded here, on the calling thread: views that
-    // must not wait use loadedImage() and imageLoaded() instead.
+    // The full image of ids[index]. When it is not decoded yet, it is decoded
+    // here, on the calling thread: views that must not wait use
+    // requestImage(), imageLoaded() and loadedImage() instead.
     QImage getImage(int index);
     // The full image if its background decode has come back, else null.
     QImage loadedImage(int index) const;
     bool isImageLoaded(int index) const;
-    // -1 by -1 until the image of ids[index] has been decoded.
+    // The size of the image of ids[index] as its JPEG header gives it; -1 by
+    // -1 while its bytes are not in the session folder or do not parse.
     QSize getImageSize(int index) const;
+
+    // Starts the background decode of the full image of ids[index] unless
+    // it is loaded or on its way; imageLoaded(index) follows. A pinned image
+    // is never taken back by the budget; an unpinned one may be
+    // (imageReleased). Without room in the budget the decode waits for it.
+    void requestImage(int index, bool pinned = true);
+    void setImagePinned(int index, bool pinned);
+    // Drops the full image of ids[index] (and a decode on its way).
+    void releaseImage(int index);
+    // Full images held or being decoded by this item.
+    int fullImageCount() const;
+    void setImageBudget(DermatoImageBudget *budget);
+    DermatoImageBudget *imageBudget() const;
+
+    // The image of ids[index] decoded at most at previewBound(): started on
+    // request, previewLoaded(index) follows; null until then.
+    void requestPreview(int index);
+    QImage getPreview(int index) const { return validIndex(index) ? m_previews[size_t(index)] : QImage(); }
+    bool isPreviewLoaded(int index) const { return !getPreview(index).isNull(); }
+    // The screen's size in device pixels (1920 by 1080 without a screen).
+    static QSize previewBound();
+
+    // The index of the id the viewer shows (its current version), 0 at first.
+    int getCurrentVersion() const { return m_currentVersion; }
+    void setCurrentVersion(int index);
 
     // The centre of the first id's outline (mean of its points, truncated);
     // without an outline the centre of an image of the given size.
@@ -102,6 +136,12 @@ signals:
     void changedPixmap();
     // The background decode of ids[index] has come back.
     void imageLoaded(int index);
+    // The full image of ids[index] was taken back by the budget or dropped.
+    void imageReleased(int index);
+    void previewLoaded(int index);
+    // The bytes of ids[index] arrived in the session folder (a download):
+    // its size is known now, earlier decodes of it were dropped.
+    void imageStored(int index);
 
 private:
     void onDownloadDone(QString filename, int quality);
@@ -109,6 +149,10 @@ private:
     QImage readThumbnail(const QString &id) const;
     QByteArray fullBytes(const QString &id) const;
     void startLoad(int index);
+    void startPreview(int index);
+    void onEvicted(int index);
+    void retryWanted();
+    void readSize(int index);
     bool validIndex(int index) const { return index >= 0 && index < int(ids.size()); }
 
     // The name is the one the item's users know it by.
@@ -129,6 +173,16 @@ private:
     std::vector<QFuture<QImage>> m_loads;
     // Per id: which load is current; a result of an older one is dropped.
     std::vector<int> m_loadGenerations;
+    // Per id: a full image asked for that waits for room in the budget, and
+    // whether it is pinned there.
+    std::vector<bool> m_wanted;
+    std::vector<bool> m_pinned;
+    std::vector<QImage> m_previews;
+    std::vector<int> m_previewGenerations;
+    std::vector<bool> m_previewRunning;
+    QPointer<DermatoImageBudget> m_budget;
+    QMetaObject::Connection m_budgetConnection;
+    int m_currentVersion = 0;
     QGraphicsPixmapItem *m_graphicsItem = nullptr;
     QPointer<QGraphicsScene> m_graphicsScene;
     int m_graphicsIndex = 0;

@@ -356,6 +356,7 @@ double GraphicsView::currentScale() const
 
 void GraphicsView::zoom(double factor)
 {
+    const double requested = factor;
     if (m_mode == Overview || m_minimumScale == noScale)
         return;
     const double s = currentScale();
@@ -367,6 +368,10 @@ void GraphicsView::zoom(double factor)
         if (factor * s > maximum)
             factor = maximum / s;
     }
+    // A view fitted to a rectangle may lie outside the range: zooming in
+    // never zooms it out, nor zooming out in.
+    if ((factor < 1.0 && requested > 1.0) || (factor > 1.0 && requested < 1.0))
+        factor = 1.0;
     m_zoomed = true;
     scale(factor, factor);
 }
@@ -395,7 +400,8 @@ void GraphicsView::refit()
 
 void GraphicsView::fitToRect(const QRect &rect)
 {
-    if (rect.isEmpty())
+    // A view not laid out yet would get a scale of 0 and stay blank.
+    if (rect.isEmpty() || viewport()->width() < 2 || viewport()->height() < 2)
         return;
     const double s =
         std::min(double(viewport()->width()) / rect.width(), double(viewport()->height()) / rect.height());

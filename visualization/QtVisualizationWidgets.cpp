@@ -3,6 +3,7 @@
 #include "app/kelvarisVisualizer.h"
 #include "dermoscopy/DermatoGraphicsView.h"
 #include "dermoscopy/DermatoPixmapItem.h"
+#include "dermoscopy/QtDermatoscopicDialog.h"
 #include "session/ClinicalPixmapItem.h"
 #include "session/LesionsModel.h"
 #include "session/ModelRoles.h"
@@ -309,11 +310,11 @@ void QtVisualizationWidgets::buildCloseUpToolBar()
     };
 
     const double step = std::pow(GraphicsView::wheelBase, zoomStep);
-    auto zoomIn = addButton(QStringLiteral("zoomInButton"), QIcon(QStringLiteral(":/icon/addIcon")), false, tr("Zoom in"));
+    auto zoomIn = addButton(QStringLiteral("zoomInButton"), QIcon(QStringLiteral(":/icon/addIcon")), false,
+                            tr("Zoom in"));
     connect(zoomIn.first, &QToolButton::clicked, this, [this, step] { zoomCloseUp(step); });
-    auto zoomOut =
-        addButton(QStringLiteral("zoomOutButton"), QIcon(QStringLiteral(":/icon/minusIcon")), false,
-                  tr("Zoom out"));
+    auto zoomOut = addButton(QStringLiteral("zoomOutButton"), QIcon(QStringLiteral(":/icon/minusIcon")),
+                             false, tr("Zoom out"));
     connect(zoomOut.first, &QToolButton::clicked, this, [this, step] { zoomCloseUp(1.0 / step); });
     auto fit = addButton(QStringLiteral("basic"), QIcon(QStringLiteral(":/icon/fitInViewIcon")), false,
                          tr("Fit the image"));
@@ -335,9 +336,9 @@ void QtVisualizationWidgets::buildCloseUpToolBar()
     m_editButton = edit.first;
     connect(m_editButton, &QToolButton::clicked, this, &QtVisualizationWidgets::modifyClicked);
 
-    auto hideSpots = addButton(
-        basic, twoStateIcon(QStringLiteral(":/icon/hide"), QStringLiteral(":/icon/hideClicked")), true,
-        tr("Hide the lesion marks"));
+    auto hideSpots =
+        addButton(basic, twoStateIcon(QStringLiteral(":/icon/hide"), QStringLiteral(":/icon/hideClicked")),
+                  true, tr("Hide the lesion marks"));
     m_hideSpotsButton = hideSpots.first;
     connect(m_hideSpotsButton, &QToolButton::clicked, this, &QtVisualizationWidgets::hideSpotsClicked);
 
@@ -438,8 +439,26 @@ void QtVisualizationWidgets::connectParts()
 {
     connect(m_closeUpView, &GraphicsView::moveVisualization, this,
             &QtVisualizationWidgets::moveVisualization);
-    // The dermatoscopic viewer does not exist yet: the double clicks and the
-    // marker request that open it are left unconnected until it does.
+    // The dermatoscopic viewer runs modally: opened from the event loop, not
+    // from inside the view's own mouse handler.
+    auto openViewer = [this](const QSharedPointer<LesionVisualizer> &lesion) {
+        const QWeakPointer<LesionVisualizer> weak = lesion;
+        QMetaObject::invokeMethod(
+            this,
+            [this, weak] {
+                if (const auto target = weak.toStrongRef())
+                    QtDermatoscopicDialog::openDermatoscopicViewer(target, this);
+            },
+            Qt::QueuedConnection);
+    };
+    connect(m_closeUpView, &GraphicsView::dermatoscopicViewerRequested, this, openViewer);
+    auto openForListEntry = [this, openViewer] {
+        if (const auto lesion = lesionOfProxyIndex(m_currentListIndex))
+            openViewer(lesion);
+    };
+    connect(m_previewView, &DermatoGraphicsView::doubleClicked, this, openForListEntry);
+    if (auto *closeUp = qobject_cast<NoPropagationView *>(m_clinicalCloseUpView))
+        connect(closeUp, &NoPropagationView::doubleClicked, this, openForListEntry);
 
     // Connected before any setData, so that the first selection published
     // for a new session reaches the filters.

@@ -6,6 +6,7 @@
 #include "app/kelvarisVisualizer.h"
 #include "dermoscopy/DermatoGraphicsView.h"
 #include "dermoscopy/DermatoPixmapItem.h"
+#include "dermoscopy/QtDermatoscopicDialog.h"
 #include "session/ClinicalPixmapItem.h"
 #include "session/LesionsModel.h"
 #include "session/ModelRoles.h"
@@ -498,10 +499,19 @@ void QtVisualizationWidgets::listItemSelected(const QModelIndex &index)
 
 void QtVisualizationWidgets::listDoubleClicked(const QModelIndex &index)
 {
-    if (!lesionOfProxyIndex(index))
+    const QSharedPointer<LesionVisualizer> lesion = lesionOfProxyIndex(index);
+    if (!lesion)
         return;
     m_listView->clearHighlight();
-    // The dermatoscopic viewer opens here once it exists.
+    const QWeakPointer<LesionVisualizer> weak = lesion;
+    // Run from the event loop rather than inside the list's mouse handler.
+    QMetaObject::invokeMethod(
+        this,
+        [this, weak] {
+            if (const auto target = weak.toStrongRef())
+                QtDermatoscopicDialog::openDermatoscopicViewer(target, this);
+        },
+        Qt::QueuedConnection);
 }
 
 void QtVisualizationWidgets::listElementFocus(const QModelIndex &index)

@@ -99,6 +99,9 @@ private slots:
     void pictureSizes();
     void picturesAreDeterministic();
     void dermatoscopicLesionFollowsItsContour();
+    void versionsExaminationLeavesTheOthers();
+    void versionsPictures_data();
+    void versionsPictures();
 };
 
 void tst_SampleData::patientsVary()
@@ -714,6 +717,112 @@ void tst_SampleData::dermatoscopicLesionFollowsItsContour()
         ++compared;
     }
     QVERIFY(compared > 0);
+}
+
+void tst_SampleData::versionsExaminationLeavesTheOthers()
+{
+    const SampleData &plain = data();
+    const SampleData &versions = SampleData::instance(false, true);
+    QVERIFY(!plain.patient(SampleData::versionsPatientId));
+    QVERIFY(!plain.session(SampleData::versionsOlderSessionId));
+    QCOMPARE(versions.patients.size(), plain.patients.size() + 1);
+    for (const auto &e : plain.sessions) {
+        const SampleData::Session *same = versions.session(e.first);
+        QVERIFY(same);
+        QCOMPARE(same->document, e.second.document);
+        QCOMPARE(same->dermatoscopic.size(), e.second.dermatoscopic.size());
+    }
+    const SampleData::Patient *patient = versions.patient(SampleData::versionsPatientId);
+    QVERIFY(patient);
+    QCOMPARE(patient->centerId, QStringLiteral("KV-1011"));
+    QCOMPARE(patient->sessions,
+             (std::vector<int>{SampleData::versionsOlderSessionId, SampleData::versionsNewerSessionId}));
+    QVERIFY(!versions.patient(SampleData::versionsOlderSessionId));
+    QCOMPARE(SampleData::findSession(SampleData::versionsNewerSessionId)->patientId, patient->id);
+
+    // The lesion: one group of ten in the older session, three groups for its twin.
+    const int number = versions.versionsLesionNumber;
+    QVERIFY(number > 0);
+    auto lesionOf = [number](const SampleData::Session *s) {
+        for (const QJsonValue &v :
+             s->document.value(QStringLiteral("Lesions")).toObject().value(QStringLiteral("0")).toArray())
+            if (v.toObject().value(QStringLiteral("numericID")).toInt() == number)
+                return v.toObject();
+        return QJsonObject();
+    };
+    const QJsonObject older = lesionOf(versions.session(SampleData::versionsOlderSessionId));
+    const QJsonObject newer = lesionOf(versions.session(SampleData::versionsNewerSessionId));
+    const QJsonArray olderIds = older.value(QStringLiteral("dermatoscopicIds")).toArray();
+    QCOMPARE(olderIds.size(), 1);
+    QCOMPARE(olderIds[0].toArray().size(), SampleData::versionsCount);
+    QCOMPARE(older.value(QStringLiteral("dermatoscopicContour")).toArray()[0].toArray().size(),
+             SampleData::versionsCount);
+    const QJsonArray newerIds = newer.value(QStringLiteral("dermatoscopicIds")).toArray();
+    QCOMPARE(newerIds.size(), 3);
+    QCOMPARE(newer.value(QStringLiteral("dermatoscopicContour")).toArray().size(), 3);
+    // Every id named by the documents is a picture of the session, and no other.
+    for (int id : patient->sessions) {
+        const SampleData::Session *s = versions.session(id);
+        QSet<QString> named;
+        for (const QJsonValue &position : s->document.value(QStringLiteral("Lesions")).toObject())
+            for (const QJsonValue &lesion : position.toArray())
+                for (const QJsonValue &group :
+                     lesion.toObject().value(QStringLiteral("dermatoscopicIds")).toArray())
+                    for (const QJsonValue &d : group.isArray() ? group.toArray() : QJsonArray{group})
+                        named.insert(d.toString());
+        QSet<QString> pictures;
+        for (const SampleData::Dermatoscopic &d : s->dermatoscopic)
+            pictures.insert(d.id);
+        QCOMPARE(pictures, named);
+    }
+}
+
+void tst_SampleData::versionsPictures_data()
+{
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<bool>("small");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("grey");
+    QTest::newRow("version, small") << "v03" << true << QSize(1500, 1000) << false;
+    QTest::newRow("version thumbnail") << "v03s" << false << QSize(400, 267) << false;
+    QTest::newRow("wide") << "wide" << false << QSize(3000, 1000) << false;
+    QTest::newRow("tall") << "tall" << false << QSize(1500, 2500) << false;
+    QTest::newRow("tall thumbnail, small") << "talls" << true << QSize(100, 167) << false;
+    QTest::newRow("greyscale") << "grey" << true << QSize(600, 450) << true;
+}
+
+void tst_SampleData::versionsPictures()
+{
+    QFETCH(QString, suffix);
+    QFETCH(bool, small);
+    QFETCH(QSize, size);
+    QFETCH(bool, grey);
+    const SampleData &versions = SampleData::instance(false, true);
+    QString object;
+    for (int id : versions.patient(SampleData::versionsPatientId)->sessions) {
+        const SampleData::Session *s = versions.session(id);
+        for (const SampleData::Dermatoscopic &d : s->dermatoscopic) {
+            const QString stem = suffix.endsWith(QLatin1Char('s')) ? suffix.chopped(1) : suffix;
+            if (d.id.endsWith(QLatin1Char('_') + stem))
+                object = QStringLiteral("sessions/%1/%2/dermatoscopic/%3%4.jpg")
+                             .arg(s->patientId)
+                             .arg(s->id)
+                             .arg(d.id, suffix.endsWith(QLatin1Char('s')) ? QStringLiteral("s") : QString());
+        }
+    }
+    QVERIFY2(!object.isEmpty(), qPrintable(suffix));
+    const QByteArray bytes = DemoStorage::make(DemoStorage::recipe(object), DemoStorage::sizesFor(small));
+    QCOMPARE(jpegSize(bytes), size);
+    QImage image = QImage::fromData(bytes, "JPG");
+    QCOMPARE(image.format() == QImage::Format_Grayscale8, grey);
+    // The lesion near the middle, darker than the lit skin around it (inside
+    // the dermatoscope's round field, along the longer side).
+    const QPoint middle(image.width() / 2, image.height() / 2);
+    const int reach = int(std::min(image.width(), image.height()) * 0.62 * 0.85);
+    const QPoint skin = middle + (image.width() >= image.height() ? QPoint(reach, 0) : QPoint(0, reach));
+    const double inside = luminance(image.pixel(middle));
+    const double outside = luminance(image.pixel(skin));
+    QVERIFY2(inside < outside - 40, qPrintable(QStringLiteral("%1 %2").arg(inside).arg(outside)));
 }
 
 QTEST_MAIN(tst_SampleData)

@@ -1,4 +1,5 @@
 #include "dermoscopy/DermatoGraphicsView.h"
+#include "dermoscopy/DermatoImageBudget.h"
 #include "dermoscopy/DermatoPixmapItem.h"
 #include "dermoscopy/DermatoscopicItem.h"
 #include "session/LesionVisualizer.h"
@@ -86,6 +87,11 @@ private slots:
     void downloadSwitchesToDownloaded();
     void requestWithFilesPresentStillAsks();
     void itemDestroyedWhileLoading();
+    void previewIsBoundedByTheScreen_data();
+    void previewIsBoundedByTheScreen();
+    void budgetEvictsTheOldestUnpinned();
+    void fullImagesStayWithinTheBudget();
+    void waitingImageDecodesWhenRoomIsMade();
     void pixmapItemPreviewThenFull();
     void pixmapItemDropsStaleDecode();
     void pixmapItemDestroyedWhileDecoding();
@@ -122,11 +128,19 @@ void tst_DermatoscopicItem::downloadedItem()
     // The second id has no thumbnail of its own: its full image stands in.
     QCOMPARE(item.getIcons().at(1).availableSizes().value(0), QSize(600, 600));
 
-    // Both full images arrive from the background without being asked for.
-    QTRY_VERIFY(item.isImageLoaded(0) && item.isImageLoaded(1));
+    // Sizes come from the JPEG headers at once; nothing is decoded at full
+    // size until a view asks for it.
     QCOMPARE(item.getImageSize(0), QSize(2400, 1800));
-    QCOMPARE(item.getImage(1).size(), QSize(800, 600));
+    QCOMPARE(item.getImageSize(1), QSize(800, 600));
     QVERIFY(!item.getRegion().isNull());
+    waitForPool();
+    QVERIFY(!item.isImageLoaded(0) && !item.isImageLoaded(1));
+    QCOMPARE(item.fullImageCount(), 0);
+    item.requestImage(0);
+    item.requestImage(1);
+    QTRY_VERIFY(item.isImageLoaded(0) && item.isImageLoaded(1));
+    QCOMPARE(item.loadedImage(0).size(), QSize(2400, 1800));
+    QCOMPARE(item.getImage(1).size(), QSize(800, 600));
 }
 
 void tst_DermatoscopicItem::placeholderItem()
@@ -187,8 +201,10 @@ void tst_DermatoscopicItem::downloadSwitchesToDownloaded()
     QCOMPARE(updated.count(), 1);
     QCOMPARE(updated.at(0).at(0).toInt(), int(DermatoscopicItem::IconUpdated));
     QCOMPARE(item.getIcon().availableSizes().value(0), QSize(200, 150));
-    QTRY_VERIFY(item.isImageLoaded(0));
     QCOMPARE(item.getImageSize(0), QSize(1200, 900));
+    item.requestImage(0);
+    QTRY_VERIFY(item.isImageLoaded(0));
+    QCOMPARE(item.loadedImage(0).size(), QSize(1200, 900));
 
     // No longer listening once downloaded.
     emit lesion->downloadDone(mainId, 1);
@@ -214,11 +230,138 @@ void tst_DermatoscopicItem::itemDestroyedWhileLoading()
     store(session, mainId + "s", QSize(300, 200));
     store(session, mainId, QSize(5000, 4000));
     auto item = QSharedPointer<DermatoscopicItem>::create(lesionOf(session), std::vector<QString>{mainId});
+    item->requestPreview(0);
+    item->requestImage(0);
     QVERIFY(QThreadPool::globalInstance()->activeThreadCount() > 0);
     // The item and the session go while the decode runs.
     item.reset();
     session.reset();
     waitForPool();
+}
+
+void tst_DermatoscopicItem::previewIsBoundedByTheScreen_data()
+{
+    QTest::addColumn<QSize>("full");
+    QTest::addColumn<bool>("reduced");
+    const QSize screen = DermatoscopicItem::previewBound();
+    QTest::newRow("larger than the screen") << QSize(screen.width() * 2, screen.height() * 2) << true;
+    QTest::newRow("wider than the screen") << QSize(screen.width() + 400, screen.height() / 2) << true;
+    QTest::newRow("smaller: as it is") << QSize(screen.width() / 2, screen.height() / 2) << false;
+}
+
+void tst_DermatoscopicItem::previewIsBoundedByTheScreen()
+{
+    QFETCH(QSize, full);
+    QFETCH(bool, reduced);
+    const auto session = sessionWithGroup();
+    store(session, mainId + "s", QSize(400, 300));
+    store(session, mainId, full);
+    DermatoscopicItem item(lesionOf(session), {mainId});
+    QSignalSpy loaded(&item, &DermatoscopicItem::previewLoaded);
+    item.requestPreview(0);
+    QTRY_COMPARE(loaded.count(), 1);
+    const QSize preview = item.getPreview(0).size();
+    const QSize bound = DermatoscopicItem::previewBound();
+    QVERIFY2(preview.width() <= bound.width() && preview.height() <= bound.height(),
+             qPrintable(QStringLiteral("%1x%2").arg(preview.width()).arg(preview.height())));
+    QCOMPARE(preview == full, !reduced);
+    // The geometry stays the full image's.
+    QCOMPARE(item.getImageSize(0), full);
+    QVERIFY(!item.isImageLoaded(0));
+}
+
+void tst_DermatoscopicItem::budgetEvictsTheOldestUnpinned()
+{
+    DermatoImageBudget budget(3);
+    QObject a, b, c, d, e;
+    QStringList evicted;
+    auto evictor = [&evicted](const QString &name) { return [&evicted, name] { evicted << name; }; };
+    QVERIFY(budget.reserve(&a, 0, true, evictor("a")));
+    QVERIFY(budget.reserve(&b, 0, false, evictor("b")));
+    QVERIFY(budget.reserve(&c, 0, false, evictor("c")));
+    budget.markHeld(&a, 0);
+    budget.markHeld(&b, 0);
+    // c is still being decoded: it cannot be taken back.
+    QVERIFY(budget.reserve(&d, 0, false, evictor("d")));
+    QCOMPARE(evicted, QStringList{"b"});
+    QCOMPARE(budget.count(), 3);
+    // a is pinned, c and d are being decoded: no room.
+    QVERIFY(!budget.reserve(&e, 0, true, evictor("e")));
+    budget.markHeld(&c, 0);
+    budget.markHeld(&d, 0);
+    budget.touch(&c, 0);
+    QVERIFY(budget.reserve(&e, 0, true, evictor("e")));
+    QCOMPARE(evicted, (QStringList{"b", "d"}));
+    QCOMPARE(budget.peak(), 3);
+    // A holder that goes gives its slots back.
+    QSignalSpy freed(&budget, &DermatoImageBudget::slotFreed);
+    {
+        QObject gone;
+        budget.release(&c, 0);
+        QVERIFY(budget.reserve(&gone, 7, true, evictor("gone")));
+        QCOMPARE(budget.count(), 3);
+    }
+    QCOMPARE(budget.count(), 2);
+    QVERIFY(freed.count() >= 2);
+    QVERIFY(!budget.holds(&b, 0));
+    QVERIFY(budget.isPinned(&a, 0));
+}
+
+void tst_DermatoscopicItem::fullImagesStayWithinTheBudget()
+{
+    const auto session = sessionWithGroup();
+    std::vector<QString> ids;
+    for (int i = 0; i < 5; ++i) {
+        ids.push_back(QStringLiteral("20230517_v%1").arg(i));
+        store(session, ids.back() + "s", QSize(200, 150));
+        store(session, ids.back(), QSize(1600 + 10 * i, 1200));
+    }
+    DermatoImageBudget budget(2);
+    DermatoscopicItem item(lesionOf(session), ids);
+    item.setImageBudget(&budget);
+    QSignalSpy released(&item, &DermatoscopicItem::imageReleased);
+    int most = 0;
+    // Shown one after the other, as a pane steps through versions.
+    for (int i = 0; i < 5; ++i) {
+        if (i > 0)
+            item.setImagePinned(i - 1, false);
+        item.requestImage(i, true);
+        most = std::max(most, item.fullImageCount());
+        QTRY_VERIFY(item.isImageLoaded(i));
+        most = std::max(most, item.fullImageCount());
+        QCOMPARE(item.loadedImage(i).width(), 1600 + 10 * i);
+    }
+    QCOMPARE(most, 2);
+    QCOMPARE(budget.peak(), 2);
+    QCOMPARE(item.fullImageCount(), 2);
+    QCOMPARE(released.count(), 3);
+    QVERIFY(item.isImageLoaded(3) && item.isImageLoaded(4));
+    QVERIFY(!item.isImageLoaded(0) && !item.isImageLoaded(2));
+}
+
+void tst_DermatoscopicItem::waitingImageDecodesWhenRoomIsMade()
+{
+    const auto session = sessionWithGroup();
+    store(session, mainId + "s", QSize(200, 150));
+    store(session, mainId, QSize(1200, 900));
+    store(session, secondId, QSize(800, 600));
+    DermatoImageBudget budget(1);
+    DermatoscopicItem item(lesionOf(session), {mainId, secondId});
+    item.setImageBudget(&budget);
+    item.requestImage(0, true);
+    QTRY_VERIFY(item.isImageLoaded(0));
+    // The only slot is pinned: the second image waits.
+    item.requestImage(1, true);
+    waitForPool();
+    QVERIFY(!item.isImageLoaded(1));
+    QCOMPARE(item.fullImageCount(), 1);
+    QSignalSpy released(&item, &DermatoscopicItem::imageReleased);
+    item.setImagePinned(0, false);
+    QTRY_VERIFY(item.isImageLoaded(1));
+    QCOMPARE(released.count(), 1);
+    QCOMPARE(released.at(0).at(0).toInt(), 0);
+    QVERIFY(!item.isImageLoaded(0));
+    QCOMPARE(budget.peak(), 1);
 }
 
 void tst_DermatoscopicItem::pixmapItemPreviewThenFull()

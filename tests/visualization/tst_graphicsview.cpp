@@ -93,6 +93,8 @@ private slots:
     void wheelZoom_data();
     void wheelZoom();
     void zoomBeforeFitDoesNothing();
+    void zoomNeverTurnsBack_data();
+    void zoomNeverTurnsBack();
     void clickTolerance_data();
     void clickTolerance();
     void edgePull_data();
@@ -186,6 +188,39 @@ void tst_GraphicsView::zoomBeforeFitDoesNothing()
     const double fitted = overview.currentScale();
     overview.zoom(2.0);
     QCOMPARE(overview.currentScale(), fitted);
+}
+
+void tst_GraphicsView::zoomNeverTurnsBack_data()
+{
+    QTest::addColumn<QRect>("shown"); // fitted to it after the fit of the scene
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<int>("direction"); // 1: larger or equal, -1: smaller or equal
+    // A small area fitted in the viewer lies beyond three times the fit.
+    QTest::newRow("in, beyond the maximum") << QRect(0, 0, 400, 300) << 1.2 << 1;
+    QTest::newRow("out, beyond the maximum") << QRect(0, 0, 400, 300) << 0.8 << -1;
+    QTest::newRow("out, below the minimum") << QRect(0, 0, 40000, 30000) << 0.8 << -1;
+    QTest::newRow("in, below the minimum") << QRect(0, 0, 40000, 30000) << 1.2 << 1;
+}
+
+void tst_GraphicsView::zoomNeverTurnsBack()
+{
+    QFETCH(QRect, shown);
+    QFETCH(double, factor);
+    QFETCH(int, direction);
+    GraphicsView view(nullptr, GraphicsView::Dermatoscopic, QStringLiteral("zoom"));
+    prepare(view);
+    view.setCurrentScene(m_scene.get());
+    view.setSceneRect(0, 0, 4000, 3000);
+    view.setFitRect(QRect(0, 0, 4000, 3000));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.fitScene();
+    view.fitToRect(shown);
+    const double before = view.currentScale();
+    view.zoom(factor);
+    const double after = view.currentScale();
+    QVERIFY2(direction > 0 ? after >= before - 1e-9 : after <= before + 1e-9,
+             qPrintable(QStringLiteral("%1 -> %2").arg(before).arg(after)));
 }
 
 void tst_GraphicsView::clickTolerance_data()

@@ -1,3 +1,5 @@
+#include "dermoscopy/DermatoGraphicsView.h"
+#include "dermoscopy/QtDermatoscopicDialog.h"
 #include "session/ClinicalPixmapItem.h"
 #include "session/SessionTestSupport.h"
 #include "statistics/QtRangeSlider.h"
@@ -9,6 +11,9 @@
 #include "visualization/ListView.h"
 #include "visualization/QtVisualizationWidgets.h"
 #include "visualization/StandInSession.h"
+#include "widgets/CustomTitleBar.h"
+#include <QLabel>
+#include <QTimer>
 
 #include <QJsonArray>
 #include <QSplitter>
@@ -108,6 +113,8 @@ private slots:
     void sizeFilter_data();
     void sizeFilter();
     void clickingARowTwice();
+    void doubleClicksOpenTheDermatoscopicViewer_data();
+    void doubleClicksOpenTheDermatoscopicViewer();
     void rebuildWithAnotherSessionStartsAfresh();
     void sessionShownInTwoWidgetsSurvivesARebuildOfOne();
     void rebuildingTheExternalSceneReplacesIt();
@@ -302,6 +309,54 @@ void tst_VisualizationWidgets::clickingARowTwice()
     QVERIFY(!list->isHighlighted());
     QCOMPARE(widget->getCurrentSceneIndex(), 2);
     QCOMPARE(widget->getOverviewView()->getShownTile(), tile);
+}
+
+void tst_VisualizationWidgets::doubleClicksOpenTheDermatoscopicViewer_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::newRow("list entry") << "list";
+    QTest::newRow("dermatoscopic preview") << "preview";
+    QTest::newRow("close-up") << "closeUp";
+    QTest::newRow("marker") << "marker";
+}
+
+void tst_VisualizationWidgets::doubleClicksOpenTheDermatoscopicViewer()
+{
+    QFETCH(QString, where);
+    auto widget = shown(StandInSession::load(sessionWithExternal));
+    QVERIFY(widget);
+    ListView *list = widget->getListView();
+    const QModelIndex row = list->getProxyModel()->index(3, 0);
+    const auto lesion = LesionsModel::lesionOf(list->getProxyModel()->mapToSource(row));
+    QVERIFY(lesion && lesion->hasDermatoscopicGroups());
+    const QPoint centre = list->visualRect(row).center();
+    // The viewer runs modally: it is looked at and closed from inside.
+    QString title;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *dialog = qobject_cast<QtDermatoscopicDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        title = dialog->findChild<CustomTitleBar *>()->titleLabel->text();
+        dialog->close();
+    });
+    poll.start(20);
+    if (where == QLatin1String("list")) {
+        emit list->doubleClicked(row);
+    } else if (where == QLatin1String("marker")) {
+        emit widget->getCloseUpView()->dermatoscopicViewerRequested(lesion);
+    } else {
+        // The current list entry's lesion.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre);
+        QGraphicsView *view = where == QLatin1String("preview")
+                                  ? static_cast<QGraphicsView *>(widget->getPreviewView())
+                                  : widget->getClinicalCloseUpView();
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->viewport()->rect().center());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!title.isEmpty(), 20000);
+    QCOMPARE(title, QStringLiteral("Lesion %1 detail").arg(lesion->getLesionIdText()));
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+    QVERIFY(widget->findChildren<QtDermatoscopicDialog *>().isEmpty());
 }
 
 void tst_VisualizationWidgets::rebuildWithAnotherSessionStartsAfresh()
