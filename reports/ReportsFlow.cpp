@@ -1,6 +1,7 @@
 #include "reports/ReportsFlow.h"
 
 #include "server/ServerVisualizer.h"
+#include "session/LesionChangeSummary.h"
 #include "session/SessionVisualizer.h"
 #include "widgets/Trace.h"
 
@@ -119,6 +120,9 @@ void ReportsFlow::runDialog(const QJsonDocument &templatesList, bool withTemplat
     m_dialog = dialog;
     m_opening = false;
     wireDialog(dialog, m_server, context.session->getPatientId(), context.session->getSessionId());
+    // Only a summary of this very session.
+    if (context.changes && context.changes->principalSessionId() == context.session->getSessionId())
+        dialog->setChangeSummary(*context.changes);
     connect(dialog, qOverload<QString, int>(&QtReportWidget::showNotification), this,
             &ReportsFlow::showNotification);
     connect(dialog, qOverload<QString>(&QtReportWidget::showNotification), this,

@@ -10,7 +10,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
+class LesionChangeSummary;
 class ServerVisualizer;
 class SessionVisualizer;
 
@@ -32,6 +34,8 @@ public:
         QString patientName;
         QString serverName;
         QSharedPointer<SessionVisualizer> session;
+        // What changed since the last visit, offered as a table; may be null.
+        std::shared_ptr<const LesionChangeSummary> changes;
     };
     using ContextProvider = std::function<Context()>;
 
