@@ -176,6 +176,10 @@ void kelvarisVisualizer::attachFlows(const AppConfiguration &config)
     m_changes->connectTo(m_sessionLoader);
     connect(m_changes, &ChangeSummaryFlow::showNotification, this,
             [](const QString &message, int timeout) { showNotification(message, timeout); });
+    reportsFlow->setChangesProvider(
+        [changes = QPointer<ChangeSummaryFlow>(m_changes)]() -> std::shared_ptr<const LesionChangeSummary> {
+            return changes ? changes->summary() : nullptr;
+        });
     connect(m_search, &PatientSearch::patientChosen, m_sessionLoader, &SessionLoader::loadPatient);
     // A logout ends whatever the loader waits for and releases the patient.
     connect(m_login, &LoginFlow::loggedOut, m_sessionLoader, &SessionLoader::backToMenu);
@@ -541,8 +545,7 @@ void kelvarisVisualizer::setUpReports()
         return ReportsFlow::Context{m_login ? m_login->userName() : QString(), currentPatientName(),
                                     m_login ? m_login->serverName() : QString(),
                                     m_sessionLoader ? m_sessionLoader->principalSession()
-                                                    : QSharedPointer<SessionVisualizer>(),
-                                    m_changes ? m_changes->summary() : nullptr};
+                                                    : QSharedPointer<SessionVisualizer>()};
     });
     connect(reportListButton, &QPushButton::clicked, reportsFlow, &ReportsFlow::reportListButtonClicked);
     connect(reportButton, &QPushButton::clicked, reportsFlow, &ReportsFlow::reportButtonClicked);

@@ -121,8 +121,9 @@ void ReportsFlow::runDialog(const QJsonDocument &templatesList, bool withTemplat
     m_opening = false;
     wireDialog(dialog, m_server, context.session->getPatientId(), context.session->getSessionId());
     // Only a summary of this very session.
-    if (context.changes && context.changes->principalSessionId() == context.session->getSessionId())
-        dialog->setChangeSummary(*context.changes);
+    const std::shared_ptr<const LesionChangeSummary> changes = m_changes ? m_changes() : nullptr;
+    if (changes && changes->principalSessionId() == context.session->getSessionId())
+        dialog->setChangeSummary(*changes);
     connect(dialog, qOverload<QString, int>(&QtReportWidget::showNotification), this,
             &ReportsFlow::showNotification);
     connect(dialog, qOverload<QString>(&QtReportWidget::showNotification), this,
