@@ -3,8 +3,10 @@
 #include "app/SessionLoader.h"
 #include "app/kelvarisVisualizer.h"
 #include "session/LesionVisualizer.h"
+#include "session/LesionsModel.h"
 #include "session/SessionVisualizer.h"
 #include "session/SessionsModel.h"
+#include "visualization/ListView.h"
 #include "visualization/QtVisualizationWidgets.h"
 #include "widgets/CustomComboBox.h"
 
@@ -96,9 +98,11 @@ void ChangeSummaryFlow::step(int direction)
         return;
     }
     QtVisualizationWidgets *primary = m_loader->primaryView();
-    // From the lesion the doctor looks at: the one stepped to last, or one
-    // chosen in the list or on the image since.
-    QSharedPointer<LesionVisualizer> current = primary->getHighlightedLesion();
+    // From the lesion selected in the list (stepping selects too), else the
+    // one stepped to last; a row the pointer merely passes over does not count.
+    QSharedPointer<LesionVisualizer> current;
+    if (LesionsModel *rows = primary->getListView()->getLesionsModel())
+        current = rows->lesionAt(primary->getSelectedRow());
     if (std::find(changed.begin(), changed.end(), current) == changed.end())
         current = m_stepped.toStrongRef();
     const auto found = std::find(changed.begin(), changed.end(), current);

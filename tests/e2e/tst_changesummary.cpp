@@ -221,6 +221,29 @@ void tst_ChangeSummary::keysStepThroughTheChanges()
     QCOMPARE(primary()->getCurrentSceneIndex(), 0);
     QTest::keyClick(window.get(), Qt::Key_N);
     QCOMPARE(highlighted(), QStringLiteral("1_3"));
+
+    // A row clicked in the list is where the next step starts; rows the
+    // pointer only passes over are not.
+    ListView *list = primary()->getListView();
+    const QModelIndex shrunk = list->proxyIndexOf(loader->principalSession()->getLesions().value(3).at(2));
+    QCOMPARE(LesionsModel::lesionOf(shrunk)->getLesionIdText(), QStringLiteral("3_3"));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(shrunk).center());
+    QCOMPARE(highlighted(), QStringLiteral("3_3"));
+    QTest::keyClick(window.get(), Qt::Key_N);
+    QCOMPARE(highlighted(), QStringLiteral("4_1"));
+    // Filtering drops the selection; the pointer then passes over 1_3.
+    primary()->getChangedOnlyButton()->click();
+    primary()->getChangedOnlyButton()->click();
+    QCOMPARE(primary()->getSelectedRow(), -1);
+    list->doItemsLayout();
+    const QModelIndex grown = list->proxyIndexOf(loader->principalSession()->getLesions().value(1).at(2));
+    const QPointF over = list->visualRect(grown).center();
+    QMouseEvent move(QEvent::MouseMove, over, list->viewport()->mapToGlobal(over), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &move);
+    QTRY_COMPARE(highlighted(), QStringLiteral("1_3"));
+    QTest::keyClick(window.get(), Qt::Key_N);
+    QCOMPARE(highlighted(), QStringLiteral("4_2"));
 }
 
 void tst_ChangeSummary::goneLesionShownWhereItWasLastSeen()
