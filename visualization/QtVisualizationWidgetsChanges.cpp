@@ -97,9 +97,11 @@ void QtVisualizationWidgets::updateChangeHeader()
                    tr("%n lesion(s) without a measured radius on one side.", nullptr, unmeasured);
         m_changeSummaryLabel->setToolTip(tip);
     }
-    // Nothing new, grown or shrunk: the filter would empty the list.
+    // Nothing new, grown or shrunk: the filter would only empty the list.
     const bool anyChanged = !summary.changedLesions().empty();
-    m_changedOnlyButton->setEnabled(anyChanged || m_changedOnlyButton->isChecked());
+    if (!anyChanged && m_changedOnlyButton->isChecked())
+        m_changedOnlyButton->setChecked(false);
+    m_changedOnlyButton->setEnabled(anyChanged);
 
     for (const LesionChangeSummary::Gone &gone : summary.gone()) {
         QAction *action = menu->addAction(LesionChangeSummary::describe(gone));

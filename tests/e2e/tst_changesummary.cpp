@@ -331,6 +331,17 @@ void tst_ChangeSummary::pairingMadeThenUndone()
     loader->groupLesionsByID();
     QCOMPARE(primary()->getChangeSummaryLabel()->text(), kLine105);
     QCOMPARE(source.data(LesionsModel::ChangeRole).toInt(), int(LesionChangeSummary::Status::Grown));
+
+    // Back to the first visit with the filter on: nothing to filter by, so
+    // the filter lets go instead of emptying the list.
+    primary()->getChangedOnlyButton()->click();
+    QCOMPARE(primary()->getListView()->model()->rowCount(), 4);
+    QVERIFY(showPrincipal(101));
+    QCOMPARE(primary()->getChangeSummaryLabel()->text(), QStringLiteral("First visit"));
+    QVERIFY(!primary()->getChangedOnlyButton()->isChecked());
+    QVERIFY(!primary()->getChangedOnlyButton()->isEnabled());
+    // Session 101 lists 23 lesions (5, 7, 5 and 6 by position).
+    QCOMPARE(primary()->getListView()->model()->rowCount(), 23);
 }
 
 QTEST_MAIN(tst_ChangeSummary)
