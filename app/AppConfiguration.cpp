@@ -46,6 +46,7 @@ AppConfiguration AppConfiguration::load(const QString &path)
     for (const QJsonValue &name : gui.value(QStringLiteral("names")).toArray())
         config.positionNames.append(name.toVariant().toString());
     config.warning = gui.value(QStringLiteral("warning")).toString();
+    config.changeThresholds = LesionChangeSummary::Thresholds::fromConfiguration(root, &config.problems);
     config.valid = true;
     return config;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "session/LesionChangeSummary.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -22,4 +24,9 @@ public:
     QString serverName;
     QStringList positionNames;
     QString warning;
+    // From the optional "changeThresholds"; the defaults when missing or invalid.
+    LesionChangeSummary::Thresholds changeThresholds;
+    // Settings that were invalid and replaced by their defaults, for the
+    // configuration message.
+    QStringList problems;
 };

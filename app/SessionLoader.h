@@ -140,6 +140,9 @@ signals:
     // The lesions' links across sessions were made again (after loading, a
     // pairing, an undo or a merge): whatever reads twins reads them anew.
     void lesionsRegrouped();
+    // A principal session was built in the primary view (the first of a
+    // patient, or another one chosen).
+    void principalSessionShown();
 
 private:
     bool storeClinicalImage(const QByteArray &bytes);

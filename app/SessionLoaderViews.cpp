@@ -284,6 +284,7 @@ bool SessionLoader::buildViewFromDisk()
     }
     m_window->loadingMovie->start();
     showSessionChrome();
+    emit principalSessionShown();
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "app/kelvarisVisualizer.h"
 
+#include "app/ChangeSummaryFlow.h"
 #include "app/KeyboardShortcuts.h"
 #include "app/LoginFlow.h"
 #include "app/PatientSearch.h"
@@ -147,8 +148,8 @@ void kelvarisVisualizer::applyConfiguration(const AppConfiguration &config)
 void kelvarisVisualizer::attachFlows(const AppConfiguration &config)
 {
     serverVisualizer = new ServerVisualizer(config.serverName, this);
-    const QStringList problems =
-        serverVisualizer->applyConfiguration(QJsonDocument::fromJson(config.document).object());
+    QStringList problems = config.problems;
+    problems += serverVisualizer->applyConfiguration(QJsonDocument::fromJson(config.document).object());
     for (const QString &problem : problems)
         kelvaris::trace(QStringLiteral("Configuration: ") + problem);
 
@@ -171,6 +172,14 @@ void kelvarisVisualizer::attachFlows(const AppConfiguration &config)
             &kelvarisVisualizer::allDoneProgressBar);
     m_sessionLoader->connectTo(serverVisualizer);
     m_sessionLoader->setPatientPanel(m_search->patientPanel());
+    m_changes = new ChangeSummaryFlow(this, config.changeThresholds);
+    m_changes->connectTo(m_sessionLoader);
+    connect(m_changes, &ChangeSummaryFlow::showNotification, this,
+            [](const QString &message, int timeout) { showNotification(message, timeout); });
+    reportsFlow->setChangesProvider(
+        [changes = QPointer<ChangeSummaryFlow>(m_changes)]() -> std::shared_ptr<const LesionChangeSummary> {
+            return changes ? changes->summary() : nullptr;
+        });
     connect(m_search, &PatientSearch::patientChosen, m_sessionLoader, &SessionLoader::loadPatient);
     // A logout ends whatever the loader waits for and releases the patient.
     connect(m_login, &LoginFlow::loggedOut, m_sessionLoader, &SessionLoader::backToMenu);

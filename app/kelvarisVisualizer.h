@@ -29,6 +29,7 @@
 #include <utility>
 #include <vector>
 
+class ChangeSummaryFlow;
 class CustomHoverButton;
 class LesionVisualizer;
 class LoginFlow;
@@ -72,6 +73,7 @@ public:
     SessionLoader *sessionLoader() const { return m_sessionLoader; }
     LoginFlow *loginFlow() const { return m_login; }
     PatientSearch *patientSearch() const { return m_search; }
+    ChangeSummaryFlow *changeSummaryFlow() const { return m_changes; }
 
 signals:
     void pairModeLesionsDone();
@@ -156,6 +158,8 @@ private:
     // the patient search the two style sheets of searchLineEdit.
     LoginFlow *m_login = nullptr;
     PatientSearch *m_search = nullptr;
+    // What changed since the last visit (summary, N / Shift+N, gone lesions).
+    ChangeSummaryFlow *m_changes = nullptr;
     // Sessions, selectors, views, splitters, the legend and the view mode
     // are the session loader's (sessionLoader()).
     QButtonGroup *viewButtons = nullptr;

@@ -153,8 +153,15 @@ void DemoSessions::sessionListing(const ExchangePtr &exchange, const QStringList
         if (clinical)
             generals = clinicalEntries(*session, file, quality, &found);
     }
-    QJsonObject reply{{QStringLiteral("dermatos"), file.isEmpty() ? dermatos : QJsonArray()},
-                      {QStringLiteral("generals"), file.isEmpty() ? generals : QJsonArray()}};
+    // Only the lists of the parts asked for: a viewer takes a list that is
+    // there for the whole of that part, so an empty "generals" in the reply
+    // to the dermatoscopic part would read as a session without clinical
+    // images.
+    QJsonObject reply;
+    if (dermatoscopic)
+        reply.insert(QStringLiteral("dermatos"), file.isEmpty() ? dermatos : QJsonArray());
+    if (clinical)
+        reply.insert(QStringLiteral("generals"), file.isEmpty() ? generals : QJsonArray());
     if (!file.isEmpty()) {
         if (!found) {
             exchange->replyError(404, QStringLiteral("not_found"),

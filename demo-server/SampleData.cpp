@@ -135,6 +135,8 @@ struct PlannedLesion
     QPolygonF unit;
     double radius0 = 1;
     double growth = 0;
+    // A change of size in the newest session alone, on top of the growth.
+    double newestFactor = 1.0;
     QString label;
     bool labelMissing = false;
     bool twoGroups = false;
@@ -540,6 +542,20 @@ SampleData::SampleData(bool withLargeExamination, bool withVersionsExamination)
             }
         }
 
+        // In the first patient's newest session one lesion is 1.3 times and
+        // one 0.7 times the size it would have: since the visit before they
+        // grew by 40 % and shrank by 29 %, well past what a follow-up flags
+        // (20 % and 0.5). Set after every lesion is placed, so that nothing
+        // else moves; only that session's pictures of them change.
+        if (isFirstPatient && sessionCount > 1) {
+            for (PlannedLesion &l : lesions) {
+                if (l.position == 1 && l.number == 3)
+                    l.newestFactor = 1.3;
+                if (l.position == 3 && l.number == 3)
+                    l.newestFactor = 0.7;
+            }
+        }
+
         // External close-ups in the patient's newest session (first patient only).
         const bool withExternal = isFirstPatient;
         std::vector<Camera> externalCameras;
@@ -638,7 +654,7 @@ SampleData::SampleData(bool withLargeExamination, bool withVersionsExamination)
             int dermatoCounter = 0;
             bool noThumbnailDone = false, unlistedDone = false;
             for (const PlannedLesion *l : present) {
-                const double radius = l->radiusAt(k);
+                const double radius = l->radiusAt(k) * (k == sessionCount - 1 ? l->newestFactor : 1.0);
                 LesionPaint paint;
                 paint.position = l->position;
                 paint.numericId = l->number;

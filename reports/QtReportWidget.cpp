@@ -1,5 +1,6 @@
 #include "reports/QtReportWidget.h"
 
+#include "reports/ReportChangesSection.h"
 #include "reports/ReportPage.h"
 #include "reports/ReportPrinting.h"
 #include "reports/ReportRenderer.h"
@@ -263,6 +264,9 @@ QWidget *QtReportWidget::buildEditorPage()
     connect(imagesSwitch, &QPushButton::clicked, m_imageRow, &QWidget::setVisible);
     layout->addWidget(images);
 
+    changesSection = new ReportChangesSection(content);
+    layout->addWidget(changesSection);
+
     m_sectionsLayout = new QVBoxLayout;
     layout->addLayout(m_sectionsLayout);
     layout->addStretch(1);
@@ -276,6 +280,11 @@ QWidget *QtReportWidget::buildEditorPage()
     connect(previewReportButton, &QPushButton::clicked, this, &QtReportWidget::on_savePDFbutton_clicked);
     pageLayout->addWidget(previewReportButton);
     return page;
+}
+
+void QtReportWidget::setChangeSummary(const LesionChangeSummary &summary)
+{
+    changesSection->setChangeSummary(summary);
 }
 
 int QtReportWidget::currentPage() const
@@ -496,7 +505,7 @@ QString QtReportWidget::sectionsHtml() const
     QString html;
     for (SectionWidget *section : sections)
         html += section->html();
-    return html;
+    return html + changesSection->html();
 }
 
 QString QtReportWidget::pageHtml(const QString &pageTemplate, const QStringList &imageElements) const

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+class LesionChangeSummary;
 class QLabel;
 class QPdfDocument;
 class QPdfView;
@@ -23,6 +24,7 @@ class QPushButton;
 class QScrollArea;
 class QStackedWidget;
 class QVBoxLayout;
+class ReportChangesSection;
 class ReportRenderer;
 class SectionWidget;
 class SessionVisualizer;
@@ -77,6 +79,10 @@ public:
 
     int currentPage() const;
 
+    // Offers "Include changes since the last visit" (a table after the
+    // sections) when the summary has an earlier visit.
+    void setChangeSummary(const LesionChangeSummary &summary);
+
     QString doctorName;
     QString patientName;
     QString serverName;
@@ -87,6 +93,7 @@ public:
     std::vector<SectionWidget *> sections;
     std::unordered_map<QString, QPushButton *> imageButtons;
     QPushButton *imagesSwitch = nullptr;
+    ReportChangesSection *changesSection = nullptr;
     QByteArray pdf;
     bool templatesListed = false;
     bool reportsListed = false;

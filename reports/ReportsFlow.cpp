@@ -1,6 +1,7 @@
 #include "reports/ReportsFlow.h"
 
 #include "server/ServerVisualizer.h"
+#include "session/LesionChangeSummary.h"
 #include "session/SessionVisualizer.h"
 #include "widgets/Trace.h"
 
@@ -119,6 +120,10 @@ void ReportsFlow::runDialog(const QJsonDocument &templatesList, bool withTemplat
     m_dialog = dialog;
     m_opening = false;
     wireDialog(dialog, m_server, context.session->getPatientId(), context.session->getSessionId());
+    // Only a summary of this very session.
+    const std::shared_ptr<const LesionChangeSummary> changes = m_changes ? m_changes() : nullptr;
+    if (changes && changes->principalSessionId() == context.session->getSessionId())
+        dialog->setChangeSummary(*changes);
     connect(dialog, qOverload<QString, int>(&QtReportWidget::showNotification), this,
             &ReportsFlow::showNotification);
     connect(dialog, qOverload<QString>(&QtReportWidget::showNotification), this,

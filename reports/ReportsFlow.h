@@ -10,7 +10,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
+class LesionChangeSummary;
 class ServerVisualizer;
 class SessionVisualizer;
 
@@ -34,6 +36,8 @@ public:
         QSharedPointer<SessionVisualizer> session;
     };
     using ContextProvider = std::function<Context()>;
+    // What changed since the last visit, offered as a table; may give null.
+    using ChangesProvider = std::function<std::shared_ptr<const LesionChangeSummary>()>;
 
     // window: the dialogs' parent.
     explicit ReportsFlow(QWidget *window);
@@ -41,6 +45,7 @@ public:
     // Every connection of the flow with the server client.
     void connectTo(ServerVisualizer *server);
     void setContextProvider(ContextProvider provider) { m_context = std::move(provider); }
+    void setChangesProvider(ChangesProvider provider) { m_changes = std::move(provider); }
 
     // The connections between one dialog and the server client; they end
     // with the dialog. The upload goes to the session's patient and session.
@@ -71,6 +76,7 @@ private:
     QWidget *m_window = nullptr;
     QPointer<ServerVisualizer> m_server;
     ContextProvider m_context;
+    ChangesProvider m_changes;
     QPointer<QtReportWidget> m_dialog;
     bool m_opening = false;
     QMetaObject::Connection m_listConnection;

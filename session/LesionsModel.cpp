@@ -32,6 +32,24 @@ QVariant LesionsModel::data(const QModelIndex &index, int role) const
         return QVariant::fromValue(lesion);
     case PositionRole:
         return lesion->getPosition();
+    case ChangeRole:
+        return m_changes ? QVariant(int(m_changes->statusOf(lesion.data()))) : QVariant();
+    case Qt::AccessibleTextRole: {
+        // Screen readers read the row by this: the icon alone says nothing.
+        QString text = tr("Lesion %1, %2").arg(lesion->getLesionIdText(), lesion->getLabel());
+        const LesionChangeSummary::Status status =
+            m_changes ? m_changes->statusOf(lesion.data()) : LesionChangeSummary::Status::None;
+        if (LesionChangeSummary::isChanged(status))
+            text += QStringLiteral(", ") + LesionChangeSummary::statusText(status);
+        return text;
+    }
+    case Qt::AccessibleDescriptionRole:
+    case Qt::ToolTipRole: {
+        const LesionChangeSummary::Change *change = m_changes ? m_changes->changeOf(lesion.data()) : nullptr;
+        if (!change || change->status == LesionChangeSummary::Status::None)
+            return QVariant();
+        return LesionChangeSummary::describe(*change);
+    }
     default:
         return QVariant();
     }
@@ -39,8 +57,8 @@ QVariant LesionsModel::data(const QModelIndex &index, int role) const
 
 QHash<int, QByteArray> LesionsModel::roleNames() const
 {
-    return {{SortKeyRole, "Name"}, {PriorityRole, "Priority"}, {LabelRole, "Label"},
-            {SizeRole, "Size"},    {ItemRole, "Item"},         {PositionRole, "Position"}};
+    return {{SortKeyRole, "Name"}, {PriorityRole, "Priority"}, {LabelRole, "Label"},  {SizeRole, "Size"},
+            {ItemRole, "Item"},    {PositionRole, "Position"}, {ChangeRole, "Change"}};
 }
 
 void LesionsModel::addItem(const QSharedPointer<LesionVisualizer> &lesion)
@@ -80,6 +98,15 @@ void LesionsModel::setIconMode(int mode)
     m_iconMode = mode;
     if (!m_lesions.isEmpty())
         emit dataChanged(index(0, 0), index(int(m_lesions.size()) - 1, 0), {IconRole});
+}
+
+void LesionsModel::setChangeSummary(std::shared_ptr<const LesionChangeSummary> summary)
+{
+    m_changes = std::move(summary);
+    if (!m_lesions.isEmpty())
+        emit dataChanged(
+            index(0, 0), index(int(m_lesions.size()) - 1, 0),
+            {ChangeRole, Qt::AccessibleTextRole, Qt::AccessibleDescriptionRole, Qt::ToolTipRole});
 }
 
 QSharedPointer<LesionVisualizer> LesionsModel::lesionOf(const QModelIndex &index)

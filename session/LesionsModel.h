@@ -1,11 +1,14 @@
 #pragma once
 
+#include "session/LesionChangeSummary.h"
 #include "session/LesionVisualizer.h"
 #include "session/ModelRoles.h"
 
 #include <QAbstractListModel>
 #include <QList>
 #include <QSharedPointer>
+
+#include <memory>
 
 // The lesions of the shown session, one row per lesion, for the lesion list.
 // Rows follow their lesion: a lesion's updated(role) becomes dataChanged for
@@ -26,6 +29,7 @@ public:
         SizeRole = ModelRole::LesionSize,         // 260 "Size": radius, negative for lesions marked by hand
         ItemRole = ModelRole::LesionItem,         // 261 "Item": QSharedPointer<LesionVisualizer>
         PositionRole = ModelRole::LesionPosition, // 262 "Position"
+        ChangeRole = ModelRole::LesionChange,     // 263 "Change": LesionChangeSummary::Status as int
     };
     Q_ENUM(Role)
 
@@ -54,6 +58,12 @@ public:
 
     static QSharedPointer<LesionVisualizer> lesionOf(const QModelIndex &index);
 
+    // What changed since the last visit, for the change role, the
+    // accessible texts and the tool tips; null (the default) for none.
+    // Announces those roles of every row as changed.
+    void setChangeSummary(std::shared_ptr<const LesionChangeSummary> summary);
+    std::shared_ptr<const LesionChangeSummary> changeSummary() const { return m_changes; }
+
 private:
     int rowOf(const LesionVisualizer *lesion) const;
     void lesionUpdated(const LesionVisualizer *lesion, int role);
@@ -61,4 +71,5 @@ private:
 
     QList<QSharedPointer<LesionVisualizer>> m_lesions;
     int m_iconMode = OwnIcon;
+    std::shared_ptr<const LesionChangeSummary> m_changes;
 };

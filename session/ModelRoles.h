@@ -24,6 +24,9 @@ enum : int
     LesionSize = Qt::UserRole + 4,     // 260
     LesionItem = Qt::UserRole + 5,     // 261
     LesionPosition = Qt::UserRole + 6, // 262
+                                       // What changed since the last visit (LesionChangeSummary::Status as
+                                       // int); invalid while the model has no summary.
+    LesionChange = Qt::UserRole + 7, // 263
 
     // Sessions model.
     SessionName = Qt::UserRole + 1, // 257

@@ -17,6 +17,9 @@ bool MultiRoleFilterProxyModel::filterAcceptsRow(int sourceRow, const QModelInde
         return false;
     if (!m_labels.contains(label.toString(), Qt::CaseSensitive) || !m_positions.contains(position.toInt()))
         return false;
+    if (m_changedOnly && !LesionChangeSummary::isChanged(
+                             LesionChangeSummary::Status(index.data(LesionsModel::ChangeRole).toInt())))
+        return false;
     const double radius = size.toDouble();
     // Lesions marked by hand have no measured size (-1) and always pass.
     return radius < 0.0 || (radius >= m_lowerSize && radius <= m_upperSize);

@@ -4,7 +4,7 @@
 #include <QSortFilterProxyModel>
 #include <QStringList>
 
-// Filters a LesionsModel by body position, label and size. Empty position or
+// Filters a LesionsModel by body position, label, size and change. Empty position or
 // label lists accept nothing. After changing a criterion the owner calls
 // invalidateFilter() (or one of the setters' callers does), so several
 // criteria can change at once for one re-evaluation.
@@ -24,6 +24,10 @@ public:
     int getUpperSizeBound() const { return m_upperSize; }
     void setLowerSizeBound(int bound) { m_lowerSize = bound; }
     int getLowerSizeBound() const { return m_lowerSize; }
+    // Only the lesions that are new, grown or shrunk since the last visit
+    // (none while the source has no change summary).
+    void setChangedOnly(bool on) { m_changedOnly = on; }
+    bool isChangedOnly() const { return m_changedOnly; }
 
     // Re-evaluates the filter after the criteria changed.
     void refilter() { invalidateFilter(); }
@@ -36,4 +40,5 @@ private:
     QStringList m_labels;
     int m_upperSize = 1000;
     int m_lowerSize = 0;
+    bool m_changedOnly = false;
 };

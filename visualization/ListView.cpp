@@ -62,6 +62,8 @@ void ListView::resetModels()
     m_proxyModel = new MultiRoleFilterProxyModel(this);
     m_proxyModel->setUpperSizeBound(1000);
     m_proxyModel->setSortRole(m_sortRole);
+    m_proxyModel->setChangedOnly(m_changedOnly);
+    m_lesionsModel->setChangeSummary(m_changes);
     m_proxyModel->setSourceModel(m_lesionsModel);
     connect(m_lesionsModel, &QAbstractItemModel::dataChanged, this, &ListView::resortKeepingOrder);
     connect(m_proxyModel, &QAbstractItemModel::layoutChanged, this, &ListView::syncHighlight);
@@ -274,6 +276,30 @@ void ListView::setSizeFilter(int lower, int upper)
         return;
     m_proxyModel->setLowerSizeBound(lower);
     m_proxyModel->setUpperSizeBound(upper);
+    m_proxyModel->refilter();
+}
+
+void ListView::setChangeSummary(std::shared_ptr<const LesionChangeSummary> summary)
+{
+    m_changes = std::move(summary);
+    if (!m_lesionsModel)
+        return;
+    m_lesionsModel->setChangeSummary(m_changes);
+    // Which rows are changed may be different now.
+    if (m_proxyModel && m_changedOnly)
+        m_proxyModel->refilter();
+    viewport()->update();
+}
+
+void ListView::setChangedOnly(bool on)
+{
+    if (m_changedOnly == on)
+        return;
+    m_changedOnly = on;
+    dropHighlightForUser();
+    if (!m_proxyModel)
+        return;
+    m_proxyModel->setChangedOnly(on);
     m_proxyModel->refilter();
 }
 

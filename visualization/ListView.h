@@ -89,6 +89,14 @@ public:
     void connectPositionFilter(QButtonGroup *filterButtons);
     void setLabelFilter(const QStringList &labels);
     void setSizeFilter(int lower, int upper);
+    // What changed since the last visit: the rows' badges and the "Changed
+    // only" filter read it. Kept for the models of later builds until
+    // replaced; null for none.
+    void setChangeSummary(std::shared_ptr<const LesionChangeSummary> summary);
+    std::shared_ptr<const LesionChangeSummary> changeSummary() const { return m_changes; }
+    // Only the new, grown and shrunk lesions; kept across builds.
+    void setChangedOnly(bool on);
+    bool isChangedOnly() const { return m_changedOnly; }
 
     // The hidden "filterButton" with its "Filter by label" menu (every label
     // but "Detected", checked). The list keeps a handle on the menu's rows.
@@ -141,4 +149,6 @@ private:
     int m_sortRole = LesionsModel::SortKeyRole;
     bool m_descending = false;
     QPointer<QListWidget> m_labelFilterList;
+    std::shared_ptr<const LesionChangeSummary> m_changes;
+    bool m_changedOnly = false;
 };

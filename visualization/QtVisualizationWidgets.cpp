@@ -207,7 +207,12 @@ void QtVisualizationWidgets::setupUi()
     m_listView->setObjectName(QStringLiteral("ListView"));
     buildListToolBar();
     listLayout->addWidget(m_listToolBar);
-    listLayout->addWidget(m_listView);
+    auto *listColumn = new QVBoxLayout();
+    listColumn->setContentsMargins(0, 0, 0, 0);
+    listColumn->setSpacing(4);
+    listColumn->addWidget(buildChangeHeader());
+    listColumn->addWidget(m_listView, 1);
+    listLayout->addLayout(listColumn);
     m_horizontalSplitter2->addWidget(m_statisticsWidget);
     m_horizontalSplitter2->addWidget(m_listViewFrame);
 
@@ -567,6 +572,8 @@ bool QtVisualizationWidgets::buildViewSteps(const QSharedPointer<SessionVisualiz
     recreateDimmingRects();
 
     m_session = session;
+    if (m_changes && m_changes->principalSessionId() != session->getSessionId())
+        setChangeSummary(nullptr);
     connectSession();
     m_listView->setSession(session);
     m_overviewView->reset();

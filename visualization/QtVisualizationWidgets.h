@@ -1,5 +1,6 @@
 #pragma once
 
+#include "session/LesionChangeSummary.h"
 #include "session/LesionVisualizer.h"
 #include "session/SessionVisualizer.h"
 
@@ -45,6 +46,7 @@ class QGraphicsScene;
 class QGraphicsView;
 class QGridLayout;
 class QHBoxLayout;
+class QLabel;
 class QMenu;
 class QPushButton;
 class QSplitter;
@@ -165,6 +167,20 @@ public:
     // or null (not built here, no image for the pose, or scene gone).
     ClinicalPixmapItem *principalClinicalItemOf(const QSharedPointer<LesionVisualizer> &lesion) const;
 
+    // ---- what changed since the last visit (QtVisualizationWidgetsChanges.cpp)
+    // Shows the summary line above the list, the badges of its rows and the
+    // "Changed only" filter; null, or a summary of another session than the
+    // shown one, hides them. A build of another session drops it.
+    void setChangeSummary(std::shared_ptr<const LesionChangeSummary> summary);
+    std::shared_ptr<const LesionChangeSummary> changeSummary() const { return m_changes; }
+    QLabel *getChangeSummaryLabel() const { return m_changeSummaryLabel; }
+    QPushButton *getChangedOnlyButton() const { return m_changedOnlyButton; }
+    QToolButton *getGoneLesionsButton() const { return m_goneButton; }
+    // Shows a lesion of this widget's session on its clinical image, with its
+    // marker highlighted and, when listed, its row; false when the lesion is
+    // not of the shown session.
+    bool showLesionOnImage(const QSharedPointer<LesionVisualizer> &lesion);
+
 public slots:
     // Receiver of the session's newClinicalExternalImageArrived().
     void rebuildExternalScene();
@@ -194,6 +210,8 @@ signals:
     void hideSpotsClicked(bool checked);
     void hideNumbersClicked(bool checked);
     void changeIconSize(QSize size);
+    // A lesion of the last visit that is not in this session was chosen.
+    void goneLesionActivated(QSharedPointer<LesionVisualizer> lesion);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -223,6 +241,8 @@ private:
     void buildPositionButtons();
     void buildCloseUpToolBar();
     void buildListToolBar();
+    QWidget *buildChangeHeader();
+    void updateChangeHeader();
     void connectParts();
     void connectMainWindow();
     bool buildViewSteps(const QSharedPointer<SessionVisualizer> &session);
@@ -366,6 +386,11 @@ private:
     QToolButton *m_sortDirectionButton = nullptr;
     QButtonGroup *m_filterGroup = nullptr;
     QList<DoubleClickButton *> m_filterButtons;
+    std::shared_ptr<const LesionChangeSummary> m_changes;
+    QWidget *m_changeHeader = nullptr;
+    QLabel *m_changeSummaryLabel = nullptr;
+    QPushButton *m_changedOnlyButton = nullptr;
+    QToolButton *m_goneButton = nullptr;
     // Context of delayed calls that belong to one session: replaced by every
     // build so that a call scheduled for the previous session never runs.
     std::unique_ptr<QObject> m_sessionContext;

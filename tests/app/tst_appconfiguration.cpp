@@ -15,6 +15,8 @@ private slots:
     void explainsInvalidFiles();
     void missingFileIsNamed();
     void shippedFileIsValid();
+    void changeThresholds_data();
+    void changeThresholds();
 };
 
 void tst_AppConfiguration::readsValidFiles_data()
@@ -121,6 +123,42 @@ void tst_AppConfiguration::shippedFileIsValid()
     QVERIFY2(config.valid, qPrintable(config.errorMessage));
     QCOMPARE(config.serverName, QStringLiteral("demo"));
     QCOMPARE(config.positionNames, (QStringList{"frontal", "right", "back", "left"}));
+}
+
+void tst_AppConfiguration::changeThresholds_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<double>("relative");
+    QTest::addColumn<double>("absolute");
+    QTest::addColumn<int>("problems");
+    QTest::newRow("missing") << QByteArray(R"({"server":"demo"})") << 0.2 << 0.5 << 0;
+    QTest::newRow("given") << QByteArray(R"({"changeThresholds":{"relative":0.35,"absolute":1.5}})") << 0.35
+                           << 1.5 << 0;
+    QTest::newRow("invalid: defaults, and named")
+        << QByteArray(R"({"server":"demo","changeThresholds":"20%"})") << 0.2 << 0.5 << 1;
+}
+
+void tst_AppConfiguration::changeThresholds()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(double, relative);
+    QFETCH(double, absolute);
+    QFETCH(int, problems);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("configuration.json"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(json);
+    file.close();
+    // An invalid setting never makes the whole file invalid.
+    const AppConfiguration config = AppConfiguration::load(path);
+    QVERIFY(config.valid);
+    QCOMPARE(config.changeThresholds.relative, relative);
+    QCOMPARE(config.changeThresholds.absolute, absolute);
+    QCOMPARE(config.problems.size(), problems);
+    if (problems)
+        QVERIFY2(config.problems.first().contains(QLatin1String("changeThresholds")),
+                 qPrintable(config.problems.first()));
 }
 
 QTEST_APPLESS_MAIN(tst_AppConfiguration)

@@ -1,5 +1,8 @@
+#include "app/ChangeSummaryFlow.h"
+#include "app/LoginFlow.h"
 #include "app/ScreenMetrics.h"
 #include "app/kelvarisVisualizer.h"
+#include "server/QtAuthDialog.h"
 #include "widgets/CustomHoverButton.h"
 #include "widgets/CustomMessageBox.h"
 #include "widgets/CustomTitleBar.h"
@@ -102,6 +105,7 @@ private slots:
     void formSlotsRunOncePerSignal();
     void invalidConfigurationExplained_data();
     void invalidConfigurationExplained();
+    void invalidChangeThresholdsNamedAtLogin();
     void notificationsFromAnywhere_data();
     void notificationsFromAnywhere();
     void notificationsDoNotKeepTheProgramRunning();
@@ -355,6 +359,25 @@ void tst_kelvarisVisualizer::invalidConfigurationExplained()
     QVERIFY(window.isVisible());
     QVERIFY(window.grab().save(qEnvironmentVariable("KELVARIS_SCREENSHOT_DIR", QStringLiteral(".")) +
                                QStringLiteral("/mainwindow-bad-configuration.png")));
+}
+
+void tst_kelvarisVisualizer::invalidChangeThresholdsNamedAtLogin()
+{
+    // One invalid setting: the program starts with its default, and the
+    // login dialog says which.
+    const QByteArray json = R"({"server":"demo","gui":{"names":["frontal","right","back","left"]},)"
+                            R"("changeThresholds":{"relative":"a fifth","absolute":0.7}})";
+    WorkingDirectory wd(&json);
+    kelvarisVisualizer window;
+    QVERIFY(window.configurationError().isEmpty());
+    QCOMPARE(window.changeSummaryFlow()->thresholds().relative, 0.2);
+    QCOMPARE(window.changeSummaryFlow()->thresholds().absolute, 0.7);
+    window.show();
+    QTRY_VERIFY(window.loginFlow()->dialog() && window.loginFlow()->dialog()->isVisible());
+    const QString message = window.loginFlow()->dialog()->ui.errorMessage->text();
+    QVERIFY2(message.contains(QLatin1String("\"changeThresholds\"")) &&
+                 message.contains(QLatin1String("\"relative\"")),
+             qPrintable(message));
 }
 
 void tst_kelvarisVisualizer::notificationsFromAnywhere_data()

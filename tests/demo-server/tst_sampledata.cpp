@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QTest>
 
+#include <cmath>
 #include <map>
 
 namespace {
@@ -86,6 +87,7 @@ private slots:
     void documentVariety();
     void lesionInstancesLieOnTheirImages();
     void lesionsAcrossSessions();
+    void firstPatientChangedSinceTheVisitBefore();
     void labelsCoverTheSet();
     void dermatoscopicIdsInBothForms();
     void countersCoverTheNumbers();
@@ -392,6 +394,45 @@ void tst_SampleData::lesionsAcrossSessions()
     QVERIFY(grows);
     QVERIFY(appearsLater);
     QVERIFY(disappears);
+}
+
+void tst_SampleData::firstPatientChangedSinceTheVisitBefore()
+{
+    // Between patient 11's last two sessions one lesion grew and one shrank
+    // by at least 20 % and 0.5 in radius; every other lesion of both
+    // sessions changed by less than 10 %.
+    auto radii = [](int sessionId) {
+        std::map<QString, double> byId;
+        const QJsonObject lesions =
+            data().session(sessionId)->document.value(QStringLiteral("Lesions")).toObject();
+        for (const QString &position : lesions.keys())
+            for (const QJsonValue &l : lesions.value(position).toArray())
+                byId[position + QLatin1Char('_') +
+                     QString::number(l.toObject().value(QStringLiteral("numericID")).toInt())] =
+                    l.toObject().value(QStringLiteral("radius")).toDouble();
+        return byId;
+    };
+    const auto before = radii(104), after = radii(105);
+    QStringList grown, shrunk;
+    for (const auto &[id, then] : before) {
+        const auto now = after.find(id);
+        if (now == after.end())
+            continue;
+        const double change = now->second - then;
+        if (change >= 0.5 && change >= 0.2 * then)
+            grown << id;
+        else if (-change >= 0.5 && -change >= 0.2 * then)
+            shrunk << id;
+        else
+            QVERIFY2(std::abs(change) < 0.1 * then, qPrintable(id));
+    }
+    QCOMPARE(grown, QStringList{"1_3"});
+    QCOMPARE(shrunk, QStringList{"3_3"});
+    QCOMPARE(after.at(QStringLiteral("1_3")), 4.106);
+    QCOMPARE(after.at(QStringLiteral("3_3")), 3.374);
+    // The session before is as it always was.
+    QCOMPARE(before.at(QStringLiteral("1_3")), 2.938);
+    QCOMPARE(before.at(QStringLiteral("3_3")), 4.754);
 }
 
 void tst_SampleData::labelsCoverTheSet()
