@@ -28,6 +28,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QScrollArea>
 #include <QStackedWidget>
@@ -35,11 +36,38 @@
 #include <QVBoxLayout>
 #include <QtConcurrent>
 
+#include <atomic>
+#include <cstdio>
+
 namespace {
+
+// Where no browser can be found, Qt warns with the whole address, and a
+// report's address carries the signature of its link: while a link is handed
+// on, the query of any address in a message is left out.
+std::atomic<QtMessageHandler> outerMessageHandler{nullptr};
+
+void withoutQueries(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    static const QRegularExpression query(QStringLiteral("(https?://[^\\s'\"?]*)\\?[^\\s'\"]*"));
+    QString quiet = message;
+    quiet.replace(query, QStringLiteral("\\1"));
+    if (const QtMessageHandler outer = outerMessageHandler.load())
+        outer(type, context, quiet);
+    else
+        std::fprintf(stderr, "%s\n", qUtf8Printable(quiet));
+}
+
+bool openInBrowser(const QUrl &url)
+{
+    outerMessageHandler = qInstallMessageHandler(withoutQueries);
+    const bool opened = QDesktopServices::openUrl(url);
+    qInstallMessageHandler(outerMessageHandler.exchange(nullptr));
+    return opened;
+}
 
 QtReportWidget::LinkOpener &linkOpener()
 {
-    static QtReportWidget::LinkOpener opener = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    static QtReportWidget::LinkOpener opener = openInBrowser;
     return opener;
 }
 
@@ -80,7 +108,7 @@ QtReportWidget::~QtReportWidget()
 
 void QtReportWidget::setLinkOpener(LinkOpener opener)
 {
-    linkOpener() = opener ? std::move(opener) : [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    linkOpener() = opener ? std::move(opener) : QtReportWidget::LinkOpener(openInBrowser);
 }
 
 void QtReportWidget::setupUi()
@@ -338,7 +366,8 @@ void QtReportWidget::openLink(const QString &link)
         kelvaris::trace(QStringLiteral("Report link refused: not http(s)"));
         return;
     }
-    linkOpener()(url);
+    if (!linkOpener()(url))
+        notify(tr("No web browser could open the report"));
 }
 
 // --- templates ----------------------------------------------------------------------------
@@ -568,6 +597,7 @@ void QtReportWidget::renderPage(const QByteArray &html)
 {
     delete m_renderer;
     m_renderer = new ReportRenderer(this);
+    connect(m_renderer, &ReportRenderer::pageLoaded, this, &QtReportWidget::pageLoaded);
     connect(m_renderer, &ReportRenderer::finished, this, [this](const QByteArray &bytes) {
         m_renderer->deleteLater();
         showPdf(bytes);
@@ -645,21 +675,35 @@ void QtReportWidget::savePdf()
         savePdfTo(path);
 }
 
-bool QtReportWidget::printTo(QPrinter &printer)
+void QtReportWidget::printTo(std::shared_ptr<QPrinter> printer)
 {
-    const ReportPrinting::Outcome outcome = ReportPrinting::print(pdf, printer);
-    if (outcome.failedPage > 0)
-        notify(tr("Printing stopped: page %1 could not be rendered").arg(outcome.failedPage));
-    else if (!outcome.complete)
-        notify(tr("The report could not be printed"));
-    return outcome.complete;
+    if (m_printing || pdf.isEmpty() || !printer)
+        return;
+    m_printing = true;
+    printButton->setEnabled(false);
+    notify(tr("Printing the report"));
+    // The task holds the printer and its own copy of the PDF: closing the
+    // dialog does not cut a print job short or leave it a dangling printer.
+    QtConcurrent::run([printer, bytes = pdf] {
+        return ReportPrinting::print(bytes, *printer);
+    }).then(this, [this](ReportPrinting::Outcome outcome) {
+        m_printing = false;
+        printButton->setEnabled(true);
+        if (outcome.failedPage > 0)
+            notify(tr("Printing stopped: page %1 could not be rendered").arg(outcome.failedPage));
+        else if (!outcome.complete)
+            notify(tr("The report could not be printed"));
+        emit printFinished(outcome.complete);
+    });
 }
 
 void QtReportWidget::printPdf()
 {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setFullPage(false);
-    QPrintDialog dialog(&printer, this);
+    if (m_printing)
+        return;
+    auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+    printer->setFullPage(false);
+    QPrintDialog dialog(printer.get(), this);
     dialog.setWindowTitle(QStringLiteral("Imprimir PDF"));
     if (dialog.exec() == QDialog::Accepted)
         printTo(printer);
