@@ -20,6 +20,7 @@
 #include <QPdfWriter>
 #include <QPrinter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -335,6 +336,16 @@ void tst_ReportRender::printsEveryPageCentred()
     QPdfDocument printed;
     QCOMPARE(printed.load(target), QPdfDocument::Error::None);
     QCOMPARE(printed.pageCount(), pages);
+
+    // The pages reach the printer without transparency: a printer's own
+    // scaling blends transparent margins into grey lines across the paper.
+    QFile printedFile(target);
+    QVERIFY(printedFile.open(QIODevice::ReadOnly));
+    // (A transparent picture is written with a mask: "/ImageMask true" or a
+    // soft mask "/SMask n 0 R"; "/SMask /None" is none.)
+    const QString printedText = QString::fromLatin1(printedFile.readAll());
+    QVERIFY(!printedText.contains(QStringLiteral("/ImageMask true")));
+    QVERIFY(!printedText.contains(QRegularExpression(QStringLiteral("/SMask\\s+\\d+\\s+0\\s+R"))));
 }
 
 void tst_ReportRender::printingRunsBesideTheWindow()
