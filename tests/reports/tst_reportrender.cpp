@@ -104,12 +104,15 @@ void tst_ReportRender::rendersTheTextOnA4()
     fields.patientName = kPatient + QStringLiteral(" <&[sections]");
     fields.doctorName = QStringLiteral("\"><b>Dr Ferran</b>");
     fields.date = QStringLiteral("07/12/2026");
-    const QString sections = ReportPage::sectionStart(QStringLiteral("Clinical history %2")) +
-                             ReportPage::paragraph(QStringLiteral("No melanoma.\nFollow-up in 6 months.")) +
-                             ReportPage::sectionEnd() + ReportPage::sectionStart(QStringLiteral("Risk")) +
-                             QStringLiteral("<ul>") +
-                             ReportPage::listItem(QStringLiteral("[dermatoscopicImgs]")) +
-                             QStringLiteral("</ul>") + ReportPage::sectionEnd();
+    const QString sections =
+        ReportPage::sectionStart(QStringLiteral("Clinical history %2")) +
+        ReportPage::paragraph(QStringLiteral("No melanoma.\nFollow-up in 6 months.")) +
+        ReportPage::sectionEnd() + ReportPage::sectionStart(QStringLiteral("Risk")) + QStringLiteral("<ul>") +
+        ReportPage::listItem(QStringLiteral("[dermatoscopicImgs]")) + QStringLiteral("</ul>") +
+        ReportPage::sectionEnd() + ReportPage::sectionStart(QStringLiteral("Changes")) +
+        ReportPage::table({QStringLiteral("Lesion"), QStringLiteral("Change")},
+                          {{QStringLiteral("0_3"), QStringLiteral("grew by 2 mm")}}) +
+        ReportPage::sectionEnd();
     // Images chosen but none downloaded: the block is there, empty.
     const Rendered result = render(ReportPage::assemble(pageTemplate(), fields, sections, true, {}));
     QVERIFY(result.finished);
@@ -133,6 +136,7 @@ void tst_ReportRender::rendersTheTextOnA4()
     QVERIFY(text.contains(QStringLiteral("07/12/2026")));
     QVERIFY(text.contains(QStringLiteral("Clinical history %2")));
     QVERIFY(text.contains(QStringLiteral("[dermatoscopicImgs]")));
+    QVERIFY(text.contains(QStringLiteral("grew by 2 mm")));
 
     QFile look(ReportTestSupport::screenshotPath(QStringLiteral("report-text.pdf")));
     if (look.open(QIODevice::WriteOnly))
