@@ -669,9 +669,10 @@ bool QtReportWidget::savePdfTo(const QString &path)
 
 void QtReportWidget::savePdf()
 {
+    const QPointer<QtReportWidget> self(this);
     const QString path =
         QFileDialog::getSaveFileName(this, tr("Save PDF"), QString(), tr("Documents PDF (*.pdf)"));
-    if (!path.isEmpty())
+    if (self && !path.isEmpty())
         savePdfTo(path);
 }
 
@@ -703,9 +704,16 @@ void QtReportWidget::printPdf()
         return;
     auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
     printer->setFullPage(false);
-    QPrintDialog dialog(printer.get(), this);
-    dialog.setWindowTitle(QStringLiteral("Imprimir PDF"));
-    if (dialog.exec() == QDialog::Accepted)
+    // On the heap: should this dialog go while the print dialog runs, its
+    // child goes with it, and nothing here is touched afterwards.
+    const QPointer<QtReportWidget> self(this);
+    const QPointer<QPrintDialog> dialog = new QPrintDialog(printer.get(), this);
+    dialog->setWindowTitle(QStringLiteral("Imprimir PDF"));
+    const int result = dialog->exec();
+    if (!self)
+        return;
+    delete dialog;
+    if (result == QDialog::Accepted)
         printTo(printer);
 }
 

@@ -18,12 +18,14 @@
 #include <QPdfSelection>
 #include <QPdfView>
 #include <QPdfWriter>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -90,6 +92,7 @@ private slots:
     void printsEveryPageCentred();
     void printingRunsBesideTheWindow();
     void printingStopsAtAPageThatCannotRender();
+    void dialogGoneWhileThePrintDialogRuns();
     void fittedRectangle_data();
     void fittedRectangle();
     void nothingOfThePatientOnDisk();
@@ -417,6 +420,23 @@ void tst_ReportRender::printingStopsAtAPageThatCannotRender()
     QCOMPARE(finished.first().first().toBool(), false);
     QCOMPARE(notifications.last().first().toString(),
              QStringLiteral("Printing stopped: page 2 could not be rendered"));
+}
+
+void tst_ReportRender::dialogGoneWhileThePrintDialogRuns()
+{
+    QPointer<QtReportWidget> dialog =
+        new QtReportWidget("Dr Ferran", kPatient, "demo", ReportTestSupport::makeSession());
+    dialog->pdf = m_multiPagePdf;
+    dialog->show();
+    bool printDialogShown = false;
+    // The report dialog goes (the window closing) while the print dialog waits.
+    QTimer::singleShot(300, this, [&] {
+        printDialogShown = qobject_cast<QPrintDialog *>(QApplication::activeModalWidget()) != nullptr;
+        delete dialog;
+    });
+    dialog->printButton->click();
+    QVERIFY(printDialogShown);
+    QVERIFY(dialog.isNull());
 }
 
 void tst_ReportRender::fittedRectangle_data()
