@@ -483,15 +483,17 @@ bool QtReportWidget::loadFirstTemplate()
     timer.setSingleShot(true);
     connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(this, &QtReportWidget::templateReady, &loop, &QEventLoop::quit);
-    // Closing the dialog ends the wait at once.
+    // Closing the dialog, or its going with the window, ends the wait at once.
     connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
+    const QPointer<QtReportWidget> self(this);
     emit getReportJson(templateUrl);
     if (!m_templateArrived) {
         timer.start(m_templateWait);
         loop.exec();
     }
     timer.stop();
-    if (!m_templateArrived)
+    if (!self || !m_templateArrived)
         return false;
     templateNameButton->setText(templateName);
     return true;

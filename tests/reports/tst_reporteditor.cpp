@@ -62,6 +62,7 @@ private slots:
     void failedUploadsNeverShowSuccess_data();
     void failedUploadsNeverShowSuccess();
     void templateSlowerThanTheWaitStaysOnTheList();
+    void dialogGoneDuringTheTemplateWait();
     void unreadableListsAreTold_data();
     void unreadableListsAreTold();
     void oneDialogAtATime();
@@ -434,6 +435,26 @@ void tst_ReportEditor::templateSlowerThanTheWaitStaysOnTheList()
     // The late template still arrives; the list stays usable meanwhile.
     QSignalSpy ready(dialog, &QtReportWidget::templateReady);
     QVERIFY(ready.wait(5000));
+}
+
+void tst_ReportEditor::dialogGoneDuringTheTemplateWait()
+{
+    DemoFaults::Fault slow;
+    slow.latencyMs = 2000;
+    QPointer<QtReportWidget> dialog = new QtReportWidget("Dr Ferran", "Marta", "demo", m_session);
+    ReportsFlow::wireDialog(dialog, m_client.get(), 11, 105);
+    dialog->informTemplates(templateList());
+    m_standIn->setFault("storage-get", slow);
+    dialog->setTemplateWait(30000);
+    // The window closes with the dialog in it while the template is on its way.
+    QTimer::singleShot(200, this, [&dialog] { delete dialog; });
+    QSignalSpy arrived(m_client.get(), &ServerVisualizer::recievedReportTemplate);
+    QVERIFY(!dialog->loadFirstTemplate());
+    QVERIFY(dialog.isNull());
+    // The wait ended with the dialog, not with the template's arrival.
+    QCOMPARE(arrived.count(), 0);
+    m_standIn->clearFaults();
+    QVERIFY(arrived.wait(10000));
 }
 
 void tst_ReportEditor::unreadableListsAreTold_data()
