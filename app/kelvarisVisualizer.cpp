@@ -553,19 +553,23 @@ void kelvarisVisualizer::setUpReports()
             [](const QString &message, int timeout) { showNotification(message, timeout); });
 }
 
+// Without a configuration the window has no reports flow: these do nothing then.
 void kelvarisVisualizer::openReportEditor(QJsonDocument templatesList)
 {
-    reportsFlow->openReportEditor(templatesList);
+    if (reportsFlow)
+        reportsFlow->openReportEditor(templatesList);
 }
 
 void kelvarisVisualizer::reportsListRecieved(std::vector<std::pair<std::pair<QDate, QDate>, QUrl>> list)
 {
-    reportsFlow->reportsListRecieved(std::move(list));
+    if (reportsFlow)
+        reportsFlow->reportsListRecieved(std::move(list));
 }
 
 void kelvarisVisualizer::reconnectReportSignals()
 {
-    reportsFlow->reconnectReportSignals();
+    if (reportsFlow)
+        reportsFlow->reconnectReportSignals();
 }
 
 QString kelvarisVisualizer::currentPatientName() const

@@ -29,6 +29,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QScrollArea>
 #include <QStackedWidget>
@@ -36,11 +37,38 @@
 #include <QVBoxLayout>
 #include <QtConcurrent>
 
+#include <atomic>
+#include <cstdio>
+
 namespace {
+
+// Where no browser can be found, Qt warns with the whole address, and a
+// report's address carries the signature of its link: while a link is handed
+// on, the query of any address in a message is left out.
+std::atomic<QtMessageHandler> outerMessageHandler{nullptr};
+
+void withoutQueries(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    static const QRegularExpression query(QStringLiteral("(https?://[^\\s'\"?]*)\\?[^\\s'\"]*"));
+    QString quiet = message;
+    quiet.replace(query, QStringLiteral("\\1"));
+    if (const QtMessageHandler outer = outerMessageHandler.load())
+        outer(type, context, quiet);
+    else
+        std::fprintf(stderr, "%s\n", qUtf8Printable(quiet));
+}
+
+bool openInBrowser(const QUrl &url)
+{
+    outerMessageHandler = qInstallMessageHandler(withoutQueries);
+    const bool opened = QDesktopServices::openUrl(url);
+    qInstallMessageHandler(outerMessageHandler.exchange(nullptr));
+    return opened;
+}
 
 QtReportWidget::LinkOpener &linkOpener()
 {
-    static QtReportWidget::LinkOpener opener = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    static QtReportWidget::LinkOpener opener = openInBrowser;
     return opener;
 }
 
@@ -81,7 +109,7 @@ QtReportWidget::~QtReportWidget()
 
 void QtReportWidget::setLinkOpener(LinkOpener opener)
 {
-    linkOpener() = opener ? std::move(opener) : [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    linkOpener() = opener ? std::move(opener) : QtReportWidget::LinkOpener(openInBrowser);
 }
 
 void QtReportWidget::setupUi()
@@ -347,7 +375,8 @@ void QtReportWidget::openLink(const QString &link)
         kelvaris::trace(QStringLiteral("Report link refused: not http(s)"));
         return;
     }
-    linkOpener()(url);
+    if (!linkOpener()(url))
+        notify(tr("No web browser could open the report"));
 }
 
 // --- templates ----------------------------------------------------------------------------
@@ -463,15 +492,17 @@ bool QtReportWidget::loadFirstTemplate()
     timer.setSingleShot(true);
     connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(this, &QtReportWidget::templateReady, &loop, &QEventLoop::quit);
-    // Closing the dialog ends the wait at once.
+    // Closing the dialog, or its going with the window, ends the wait at once.
     connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
+    const QPointer<QtReportWidget> self(this);
     emit getReportJson(templateUrl);
     if (!m_templateArrived) {
         timer.start(m_templateWait);
         loop.exec();
     }
     timer.stop();
-    if (!m_templateArrived)
+    if (!self || !m_templateArrived)
         return false;
     templateNameButton->setText(templateName);
     return true;
@@ -577,6 +608,7 @@ void QtReportWidget::renderPage(const QByteArray &html)
 {
     delete m_renderer;
     m_renderer = new ReportRenderer(this);
+    connect(m_renderer, &ReportRenderer::pageLoaded, this, &QtReportWidget::pageLoaded);
     connect(m_renderer, &ReportRenderer::finished, this, [this](const QByteArray &bytes) {
         m_renderer->deleteLater();
         showPdf(bytes);
@@ -648,29 +680,51 @@ bool QtReportWidget::savePdfTo(const QString &path)
 
 void QtReportWidget::savePdf()
 {
+    const QPointer<QtReportWidget> self(this);
     const QString path =
         QFileDialog::getSaveFileName(this, tr("Save PDF"), QString(), tr("Documents PDF (*.pdf)"));
-    if (!path.isEmpty())
+    if (self && !path.isEmpty())
         savePdfTo(path);
 }
 
-bool QtReportWidget::printTo(QPrinter &printer)
+void QtReportWidget::printTo(std::shared_ptr<QPrinter> printer)
 {
-    const ReportPrinting::Outcome outcome = ReportPrinting::print(pdf, printer);
-    if (outcome.failedPage > 0)
-        notify(tr("Printing stopped: page %1 could not be rendered").arg(outcome.failedPage));
-    else if (!outcome.complete)
-        notify(tr("The report could not be printed"));
-    return outcome.complete;
+    if (m_printing || pdf.isEmpty() || !printer)
+        return;
+    m_printing = true;
+    printButton->setEnabled(false);
+    notify(tr("Printing the report"));
+    // The task holds the printer and its own copy of the PDF: closing the
+    // dialog does not cut a print job short or leave it a dangling printer.
+    QtConcurrent::run([printer, bytes = pdf] {
+        return ReportPrinting::print(bytes, *printer);
+    }).then(this, [this](ReportPrinting::Outcome outcome) {
+        m_printing = false;
+        printButton->setEnabled(true);
+        if (outcome.failedPage > 0)
+            notify(tr("Printing stopped: page %1 could not be rendered").arg(outcome.failedPage));
+        else if (!outcome.complete)
+            notify(tr("The report could not be printed"));
+        emit printFinished(outcome.complete);
+    });
 }
 
 void QtReportWidget::printPdf()
 {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setFullPage(false);
-    QPrintDialog dialog(&printer, this);
-    dialog.setWindowTitle(QStringLiteral("Imprimir PDF"));
-    if (dialog.exec() == QDialog::Accepted)
+    if (m_printing)
+        return;
+    auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+    printer->setFullPage(false);
+    // On the heap: should this dialog go while the print dialog runs, its
+    // child goes with it, and nothing here is touched afterwards.
+    const QPointer<QtReportWidget> self(this);
+    const QPointer<QPrintDialog> dialog = new QPrintDialog(printer.get(), this);
+    dialog->setWindowTitle(QStringLiteral("Imprimir PDF"));
+    const int result = dialog->exec();
+    if (!self)
+        return;
+    delete dialog;
+    if (result == QDialog::Accepted)
         printTo(printer);
 }
 

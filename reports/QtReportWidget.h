@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -20,6 +21,7 @@ class LesionChangeSummary;
 class QLabel;
 class QPdfDocument;
 class QPdfView;
+class QPrinter;
 class QPushButton;
 class QScrollArea;
 class QStackedWidget;
@@ -39,7 +41,8 @@ class QtReportWidget : public QDialog
 
 public:
     using ReportList = std::vector<std::pair<std::pair<QDate, QDate>, QUrl>>;
-    using LinkOpener = std::function<void(const QUrl &)>;
+    // Returns whether the link could be handed on (false: no browser).
+    using LinkOpener = std::function<bool(const QUrl &)>;
 
     enum Page
     {
@@ -73,9 +76,12 @@ public:
     // Writes the last PDF through a save file; false (and a notification)
     // when the target cannot be written.
     bool savePdfTo(const QString &path);
-    // Prints the last PDF on a printer the caller set up; the outcome is told
-    // by a notification. Returns whether every page was printed.
-    bool printTo(class QPrinter &printer);
+    // Prints the last PDF on a printer the caller set up, on the thread pool
+    // (rasterising a page at printer resolution takes a while); the outcome is
+    // told by a notification and printFinished(). The printer stays alive
+    // until the job ends, also when the dialog closes first.
+    void printTo(std::shared_ptr<QPrinter> printer);
+    bool isPrinting() const { return m_printing; }
 
     int currentPage() const;
 
@@ -122,6 +128,10 @@ signals:
     void renderFailed();
     // The page text is assembled and goes to the renderer (for measurements).
     void pageAssembled(int bytes);
+    // The renderer has loaded the page and starts printing it to PDF (for measurements).
+    void pageLoaded();
+    // A print job ended; complete when every page reached the printer.
+    void printFinished(bool complete);
 
 public slots:
     void recievedReportJson(QJsonDocument document);
@@ -158,5 +168,6 @@ private:
     int m_renderGeneration = 0;
     bool m_rendering = false;
     bool m_templateArrived = false;
+    bool m_printing = false;
     int m_templateWait = 5000;
 };

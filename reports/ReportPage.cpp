@@ -55,6 +55,24 @@ QString ReportPage::textAndPhoto(const QString &photo, const QString &text)
            QStringLiteral("</div></div>");
 }
 
+QString ReportPage::table(const QStringList &header, const QList<QStringList> &rows)
+{
+    const auto row = [](const QStringList &cells, const QLatin1String &tag) {
+        QString html = QStringLiteral("<tr>");
+        for (const QString &cell : cells)
+            html += QLatin1Char('<') + tag + QLatin1Char('>') + escapeText(cell) + QLatin1String("</") + tag +
+                    QLatin1Char('>');
+        return html + QStringLiteral("</tr>");
+    };
+    QString html = QStringLiteral("<table class=\"reportTable\">");
+    if (!header.isEmpty())
+        html += QStringLiteral("<thead>") + row(header, QLatin1String("th")) + QStringLiteral("</thead>");
+    html += QStringLiteral("<tbody>");
+    for (const QStringList &cells : rows)
+        html += row(cells, QLatin1String("td"));
+    return html + QStringLiteral("</tbody></table>");
+}
+
 QString ReportPage::imagesBlock()
 {
     return QStringLiteral("<div class = \"pagina-a4\">[dermatoscopicImgs]</div>");

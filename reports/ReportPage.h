@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -35,6 +36,9 @@ public:
     static QString paragraph(const QString &text);
     static QString listItem(const QString &text);
     static QString textAndPhoto(const QString &photo, const QString &text);
+    // A table of texts for a section: an optional header row, then one row
+    // per entry; every cell goes through escapeText(). Class "reportTable".
+    static QString table(const QStringList &header, const QList<QStringList> &rows);
     static QString imagesBlock();
     // One embedded image from Base64 JPEG text.
     static QString imageElement(const QByteArray &base64Jpeg);

@@ -62,9 +62,15 @@ ReportPrinting::Outcome ReportPrinting::print(const QByteArray &pdf, QPrinter &p
             painter.end();
             return outcome;
         }
+        // The page's margins come back transparent. Paper is white, and an
+        // image with transparent edges, once scaled by the printer, shows
+        // grey lines where the margins meet the page.
+        QImage paper(image.size(), QImage::Format_RGB32);
+        paper.fill(Qt::white);
+        QPainter(&paper).drawImage(0, 0, image);
         if (page > 0)
             printer.newPage();
-        painter.drawImage(place, image);
+        painter.drawImage(place, paper);
         ++outcome.pagesPrinted;
     }
     painter.end();

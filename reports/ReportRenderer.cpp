@@ -45,8 +45,13 @@ ReportRenderer::~ReportRenderer()
 
 QPageLayout ReportRenderer::pageLayout()
 {
-    return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0),
-                       QPageLayout::Point);
+    // Text that runs on to another page must not touch the paper's top or
+    // bottom edge, where printers cannot print: the engine takes the page
+    // margins from here and ignores a page template's @page margins. Left and
+    // right are left to the page template.
+    constexpr double kTopAndBottom = 12.0 * 72.0 / 25.4; // 12 mm in points
+    return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                       QMarginsF(0, kTopAndBottom, 0, kTopAndBottom), QPageLayout::Point);
 }
 
 void ReportRenderer::render(const QByteArray &html)

@@ -25,7 +25,7 @@ public:
     explicit ReportRenderer(QObject *parent = nullptr);
     ~ReportRenderer() override;
 
-    // A4 portrait, no margins, in points.
+    // A4 portrait in points; 12 mm margins at top and bottom, none at the sides.
     static QPageLayout pageLayout();
 
     // How long the load and print may take together (60 s by default).

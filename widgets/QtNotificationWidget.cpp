@@ -47,8 +47,11 @@ QtNotificationWidget::QtNotificationWidget(const QString &message)
     ui.messageLabel->setTextFormat(Qt::PlainText);
     ui.messageLabel->setText(message);
     ui.messageLabel->setAlignment(Qt::AlignCenter);
-    ui.messageLabel->setStyleSheet(
-        QStringLiteral("color: white; font-size:14px; padding-left:24px; padding-bottom:24px;"));
+    // The panel has a fixed size: a longer message takes more lines, beside
+    // the close button as well as below it.
+    ui.messageLabel->setWordWrap(true);
+    ui.gridLayout->addWidget(ui.messageLabel, 0, 0, 2, 1);
+    ui.messageLabel->setStyleSheet(QStringLiteral("color: white; font-size:14px; padding-left:24px;"));
 
     setFixedSize(kWidth, kHeight);
 

@@ -1,7 +1,8 @@
 // From "Preview Report" to the shown PDF, with a real editor: 20 lesions
 // whose 2400 x 1800 dermatoscopic JPEGs are ticked and a long template.
-// Prints image encoding, page load, printing, PDF load, total and per page,
-// the longest stall of the GUI thread and the memory over five renders.
+// Prints image encoding, page load, printing to PDF, PDF load, total and per
+// page, the longest stall of the GUI thread and the memory over five renders;
+// then printing the PDF on a PDF printer, with the GUI thread's longest stall.
 //
 //   QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 build/bench/reports/bench_report_render
 //   (run from the source tree's top, or with report.html in the working directory)
@@ -21,6 +22,7 @@
 #include <QPainter>
 #include <QPdfDocument>
 #include <QPdfView>
+#include <QPrinter>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QStackedWidget>
@@ -29,6 +31,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -152,12 +155,14 @@ int main(int argc, char **argv)
         }
     });
 
-    std::vector<double> totals, assembled, pdfLoads;
+    std::vector<double> totals, assembled, loads, pdfLoads;
     std::vector<long> memory;
     std::vector<qint64> stalls;
     int pages = 0;
     qint64 assembledAt = 0;
+    qint64 loadedAt = 0;
     QObject::connect(&dialog, &QtReportWidget::pageAssembled, [&](int) { assembledAt = clock.elapsed(); });
+    QObject::connect(&dialog, &QtReportWidget::pageLoaded, [&] { loadedAt = clock.elapsed(); });
     for (int run = 0; run < 5; ++run) {
         bool ready = false;
         const auto connection =
@@ -176,6 +181,7 @@ int main(int argc, char **argv)
         QObject::disconnect(connection);
         totals.push_back(double(total));
         assembled.push_back(double(assembledAt));
+        loads.push_back(double(loadedAt - assembledAt));
         pages = dialog.pdfView->document()->pageCount();
         QElapsedTimer pdfClock;
         pdfClock.start();
@@ -203,7 +209,8 @@ int main(int argc, char **argv)
     const double total = median(totals);
     std::printf("report render pages: %d pages\n", pages);
     std::printf("report render image encoding and page assembly (20 images): %.0f ms\n", median(assembled));
-    std::printf("report render load and print: %.0f ms\n", total - median(assembled));
+    std::printf("report render page load: %.0f ms\n", median(loads));
+    std::printf("report render printToPdf and preview: %.0f ms\n", total - median(assembled) - median(loads));
     std::printf("report render PDF load: %.1f ms\n", median(pdfLoads));
     std::printf("report render total: %.0f ms\n", total);
     std::printf("report render per page: %.0f ms\n", pages ? total / pages : 0.0);
@@ -214,5 +221,31 @@ int main(int argc, char **argv)
                 static_cast<long long>(*std::max_element(stalls.begin() + 1, stalls.end())));
     std::printf("report render memory after render 1: %ld KiB\n", memory.front());
     std::printf("report render memory after render 5: %ld KiB\n", memory.back());
+
+    // Printing the last PDF on a PDF printer at 300 dpi, as from the print dialog.
+    const QString target =
+        QDir::tempPath() +
+        QStringLiteral("/bench-report-print-%1.pdf").arg(QCoreApplication::applicationPid());
+    auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+    printer->setResolution(300);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(target);
+    bool printed = false;
+    QObject::connect(&dialog, &QtReportWidget::printFinished, [&](bool) { printed = true; });
+    longestStall = 0;
+    tick.start();
+    ticker.start();
+    clock.start();
+    dialog.printTo(printer);
+    printer.reset();
+    if (!QTest::qWaitFor([&] { return printed; }, 300000)) {
+        std::printf("report print: not finished\n");
+        return 1;
+    }
+    const qint64 printing = clock.elapsed();
+    ticker.stop();
+    QFile::remove(target);
+    std::printf("report print per page: %.0f ms\n", pages ? double(printing) / pages : 0.0);
+    std::printf("report print longest GUI stall: %lld ms\n", static_cast<long long>(longestStall));
     return 0;
 }

@@ -359,6 +359,9 @@ void tst_kelvarisVisualizer::invalidConfigurationExplained()
     QVERIFY(window.isVisible());
     QVERIFY(window.grab().save(qEnvironmentVariable("KELVARIS_SCREENSHOT_DIR", QStringLiteral(".")) +
                                QStringLiteral("/mainwindow-bad-configuration.png")));
+    // The save flow remakes the report connections whatever the window holds.
+    window.reconnectReportSignals();
+    window.reportsListRecieved({});
 }
 
 void tst_kelvarisVisualizer::invalidChangeThresholdsNamedAtLogin()

@@ -5,10 +5,13 @@
 #include "server/StandIn.h"
 
 #include "demo-server/DemoReports.h"
+#include "demo-server/SampleData.h"
 #include "reports/QtReportWidget.h"
 #include "reports/ReportSchemeHandler.h"
 #include "reports/ReportsFlow.h"
 #include "reports/SectionWidget.h"
+#include "reports/SectionWidgetStats.h"
+#include "widgets/Trace.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -51,15 +54,20 @@ private slots:
     void reportListOfPatient11();
     void onlyHttpLinksAreOpened_data();
     void onlyHttpLinksAreOpened();
+    void aLinkNoBrowserOpensIsTold();
+    void statisticsOfStandInSessions_data();
+    void statisticsOfStandInSessions();
     void uploadedReportIsListedAndFetched();
     void twoQuickUploadsStoreTwoReports();
     void failedUploadsNeverShowSuccess_data();
     void failedUploadsNeverShowSuccess();
     void templateSlowerThanTheWaitStaysOnTheList();
+    void dialogGoneDuringTheTemplateWait();
     void unreadableListsAreTold_data();
     void unreadableListsAreTold();
     void oneDialogAtATime();
     void saveFailureIsReported();
+    void reconnectingIsHarmlessAtAnyTime();
 
 private:
     QJsonDocument templateList();
@@ -255,7 +263,10 @@ void tst_ReportEditor::onlyHttpLinksAreOpened()
     QFETCH(QUrl, url);
     QFETCH(QString, opened);
     QStringList seen;
-    QtReportWidget::setLinkOpener([&seen](const QUrl &link) { seen << link.toString(QUrl::FullyEncoded); });
+    QtReportWidget::setLinkOpener([&seen](const QUrl &link) {
+        seen << link.toString(QUrl::FullyEncoded);
+        return true;
+    });
     QtReportWidget *dialog = newDialog();
     dialog->setReportsList({{{QDate(2026, 1, 2), QDate(2026, 1, 1)}, url}});
     const QList<QLabel *> rows = dialog->findChildren<QLabel *>("ReportTableRow");
@@ -267,6 +278,55 @@ void tst_ReportEditor::onlyHttpLinksAreOpened()
     emit link->linkActivated(QTextDocumentFragment::fromHtml(href).toPlainText());
     QtReportWidget::setLinkOpener({});
     QCOMPARE(seen, opened.isEmpty() ? QStringList() : QStringList{opened});
+}
+
+void tst_ReportEditor::aLinkNoBrowserOpensIsTold()
+{
+    QtReportWidget::setLinkOpener([](const QUrl &) { return false; });
+    QtReportWidget *dialog = newDialog();
+    QSignalSpy notifications(dialog, qOverload<QString, int>(&QtReportWidget::showNotification));
+    dialog->setReportsList(
+        {{{QDate(2026, 1, 2), QDate(2026, 1, 1)}, QUrl("https://127.0.0.1:1/getReport/11/5.pdf")}});
+    emit dialog->findChildren<QLabel *>("ReportTableRow")[2]->linkActivated(
+        "https://127.0.0.1:1/getReport/11/5.pdf");
+    QtReportWidget::setLinkOpener({});
+    QCOMPARE(notifications.count(), 1);
+    QCOMPARE(notifications.first().first().toString(),
+             QStringLiteral("No web browser could open the report"));
+}
+
+void tst_ReportEditor::statisticsOfStandInSessions_data()
+{
+    QTest::addColumn<int>("sessionId");
+    QTest::addColumn<int>("clinicalImages");
+    QTest::addColumn<int>("dermatoscopicImages");
+    QTest::addColumn<int>("lesions");
+    QTest::addColumn<int>("exeresis");
+    QTest::addColumn<int>("followUp");
+    // Counted by hand in the documents the stand-in serves. 101 is the oldest
+    // document format; 105 also holds 3 external images and 2 lesions on
+    // position -1, which the report leaves out, and one lesion labelled
+    // "Biopsy" and one without a label but with a picture ("Captured"), both
+    // counted as dermatoscopic.
+    QTest::newRow("101") << 101 << 27 << 24 << 30 << 3 << 6;
+    QTest::newRow("105") << 105 << 27 << 24 << 34 << 2 << 6;
+}
+
+void tst_ReportEditor::statisticsOfStandInSessions()
+{
+    QFETCH(int, sessionId);
+    const SampleData::Session *sample = SampleData::instance().session(sessionId);
+    QVERIFY(sample);
+    auto session =
+        QSharedPointer<SessionVisualizer>::create(QStringLiteral("sessions/11/%1").arg(sessionId), 11,
+                                                  sessionId, QJsonDocument(sample->document), sample->date);
+    session->readSessionJson();
+    SectionWidgetStats section(QJsonObject{{"type", "2"}, {"title", "Statistics"}}, nullptr, session);
+    QTEST(section.counts().clinicalImages, "clinicalImages");
+    QTEST(section.counts().dermatoscopicImages, "dermatoscopicImages");
+    QTEST(section.counts().lesions, "lesions");
+    QTEST(section.counts().exeresis, "exeresis");
+    QTEST(section.counts().followUp, "followUp");
 }
 
 void tst_ReportEditor::uploadedReportIsListedAndFetched()
@@ -377,6 +437,26 @@ void tst_ReportEditor::templateSlowerThanTheWaitStaysOnTheList()
     QVERIFY(ready.wait(5000));
 }
 
+void tst_ReportEditor::dialogGoneDuringTheTemplateWait()
+{
+    DemoFaults::Fault slow;
+    slow.latencyMs = 2000;
+    QPointer<QtReportWidget> dialog = new QtReportWidget("Dr Ferran", "Marta", "demo", m_session);
+    ReportsFlow::wireDialog(dialog, m_client.get(), 11, 105);
+    dialog->informTemplates(templateList());
+    m_standIn->setFault("storage-get", slow);
+    dialog->setTemplateWait(30000);
+    // The window closes with the dialog in it while the template is on its way.
+    QTimer::singleShot(200, this, [&dialog] { delete dialog; });
+    QSignalSpy arrived(m_client.get(), &ServerVisualizer::recievedReportTemplate);
+    QVERIFY(!dialog->loadFirstTemplate());
+    QVERIFY(dialog.isNull());
+    // The wait ended with the dialog, not with the template's arrival.
+    QCOMPARE(arrived.count(), 0);
+    m_standIn->clearFaults();
+    QVERIFY(arrived.wait(10000));
+}
+
 void tst_ReportEditor::unreadableListsAreTold_data()
 {
     QTest::addColumn<bool>("templates");
@@ -444,6 +524,89 @@ void tst_ReportEditor::saveFailureIsReported()
     QVERIFY(!dialog->savePdfTo(dir.filePath("missing/folder/report.pdf")));
     QCOMPARE(notifications.count(), 1);
     QVERIFY(notifications.first().first().toString().startsWith("The report could not be saved"));
+}
+
+void tst_ReportEditor::reconnectingIsHarmlessAtAnyTime()
+{
+    // The save button calls it at any moment: before the server client
+    // exists, twice in a row, with no patient, while a dialog renders.
+    QStringList lines;
+    const kelvaris::TraceSink previous =
+        kelvaris::setTraceSink([&lines](const QString &line) { lines << line; });
+    const auto countLines = [&lines](const QString &text) { return int(lines.filter(text).size()); };
+    QWidget window;
+    ReportsFlow flow(&window);
+    flow.reconnectReportSignals();
+    flow.connectTo(m_client.get());
+    QSharedPointer<SessionVisualizer> patient;
+    flow.setContextProvider([&patient] {
+        return ReportsFlow::Context{"Dr Ferran", "Marta", "demo", patient};
+    });
+    QSignalSpy flowNotifications(&flow, &ReportsFlow::showNotification);
+    QSignalSpy opened(&flow, &ReportsFlow::dialogOpened);
+
+    lines.clear();
+    flow.reconnectReportSignals();
+    flow.reconnectReportSignals();
+    QCOMPARE(countLines("La connexió 'reportsListRecieved' existia i s'ha desconnectat."), 2);
+    QCOMPARE(countLines("La connexió 'receivedReportTemplateList' existia i s'ha desconnectat."), 2);
+
+    // No patient: the list is taken once and opens nothing.
+    lines.clear();
+    QVERIFY(reportList(11).size() >= 2);
+    QTest::qWait(200);
+    QCOMPARE(countLines("kelvarisVisualizer::reportsListRecieved"), 1);
+    QCOMPARE(opened.count(), 0);
+
+    // A patient and a dialog that renders while the connections are remade:
+    // the dialog keeps its own connections (render, upload, template list).
+    patient = m_session;
+    bool renderingWhileReconnected = false;
+    bool listReachedTheDialog = false;
+    connect(&flow, &ReportsFlow::dialogOpened, this, [&](QtReportWidget *dialog) {
+        dialog->recievedReportJson(QJsonDocument(QJsonObject{
+            {"sections",
+             QJsonArray{QJsonObject{{"type", "0"}, {"title", "Findings"}, {"text", "Stable."}}}}}));
+        QTimer::singleShot(0, dialog, [&flow, dialog, &renderingWhileReconnected] {
+            dialog->previewReportButton->click();
+            flow.reconnectReportSignals();
+            flow.reconnectReportSignals();
+            renderingWhileReconnected = !dialog->previewReportButton->isEnabled();
+        });
+        connect(dialog, &QtReportWidget::previewReady, dialog, [dialog] { dialog->uploadButton->click(); });
+        connect(m_client.get(), &ServerVisualizer::reportUploaded, dialog,
+                [this] { m_client->getReportTemplateList(); });
+        connect(m_client.get(), &ServerVisualizer::receivedReportTemplateList, dialog, [&, dialog] {
+            listReachedTheDialog = dialog->templatesListed;
+            QTimer::singleShot(300, dialog, &QDialog::accept);
+        });
+        QTimer::singleShot(60000, dialog, &QDialog::reject);
+    });
+    flow.reportListButtonClicked();
+    QVERIFY(QTest::qWaitFor([&] { return opened.count() == 1 && !flow.dialog(); }, 90000));
+    QTest::qWait(200);
+    QVERIFY(renderingWhileReconnected);
+    QVERIFY(listReachedTheDialog);
+    QCOMPARE(opened.count(), 1);
+    // The dialog's own messages, each once: the flow adds none while it is open.
+    QStringList messages;
+    for (const QList<QVariant> &n : flowNotifications)
+        messages << n.first().toString();
+    QCOMPARE(messages, (QStringList{"Uploading Report", "Report uploaded successfully"}));
+    flowNotifications.clear();
+
+    // Failures are still told once.
+    DemoFaults::Fault fault;
+    fault.failNext = 1;
+    fault.failStatus = 500;
+    m_standIn->setFault("reports", fault);
+    flow.reportListButtonClicked();
+    QVERIFY(flowNotifications.wait(10000));
+    QTest::qWait(200);
+    QCOMPARE(flowNotifications.count(), 1);
+    QCOMPARE(flowNotifications.first().first().toString(),
+             QStringLiteral("The report list could not be read"));
+    kelvaris::setTraceSink(previous);
 }
 
 int main(int argc, char **argv)

@@ -33,6 +33,8 @@ private slots:
     void listSection();
     void textAndPhotoSection_data();
     void textAndPhotoSection();
+    void tableCellsAreText_data();
+    void tableCellsAreText();
     void statisticsOfASession();
     void statisticsBlockCarriesTheCounts();
     void encodeImageBringsTheLongerSideTo2000_data();
@@ -217,6 +219,29 @@ void tst_ReportPage::textAndPhotoSection()
         QJsonObject{{"type", "4"}, {"title", "P"}, {"text", text}, {"photo", photo}}, &parent);
     QVERIFY(section.isHidden());
     QCOMPARE(section.html(), expected);
+}
+
+void tst_ReportPage::tableCellsAreText_data()
+{
+    QTest::addColumn<QStringList>("header");
+    QTest::addColumn<QList<QStringList>>("rows");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("header and markup in cells")
+        << QStringList{"Lesion", "Change"} << QList<QStringList>{{"0_3", "<b>grew</b> [sections]\n2 mm"}}
+        << "<table class=\"reportTable\"><thead><tr><th>Lesion</th><th>Change</th></tr></thead><tbody><tr>"
+           "<td>0_3</td><td>&lt;b&gt;grew&lt;/b&gt; &#91;sections]<br>2 mm</td></tr></tbody></table>";
+    QTest::newRow("no header, two rows")
+        << QStringList{} << QList<QStringList>{{"a"}, {"\"><img src=x>"}}
+        << "<table class=\"reportTable\"><tbody><tr><td>a</td></tr><tr><td>&quot;&gt;&lt;img "
+           "src=x&gt;</td></tr></tbody></table>";
+}
+
+void tst_ReportPage::tableCellsAreText()
+{
+    QFETCH(QStringList, header);
+    QFETCH(QList<QStringList>, rows);
+    QFETCH(QString, expected);
+    QCOMPARE(ReportPage::table(header, rows), expected);
 }
 
 void tst_ReportPage::statisticsOfASession()

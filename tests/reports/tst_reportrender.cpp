@@ -13,14 +13,19 @@
 
 #include <QApplication>
 #include <QDirIterator>
+#include <QPainter>
 #include <QPdfDocument>
 #include <QPdfSelection>
 #include <QPdfView>
+#include <QPdfWriter>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -81,9 +86,13 @@ private slots:
     void scriptsAndNavigationHaveNoEffect();
     void aPageOver2MiBRenders();
     void noPdfInTimeIsAFailure();
+    void longReportsKeepClearOfThePageEdges();
     void previewFromTheEditor();
     void missingPageTemplateIsReported();
     void printsEveryPageCentred();
+    void printingRunsBesideTheWindow();
+    void printingStopsAtAPageThatCannotRender();
+    void dialogGoneWhileThePrintDialogRuns();
     void fittedRectangle_data();
     void fittedRectangle();
     void nothingOfThePatientOnDisk();
@@ -98,10 +107,17 @@ void tst_ReportRender::rendersTheTextOnA4()
     fields.patientName = kPatient + QStringLiteral(" <&[sections]");
     fields.doctorName = QStringLiteral("\"><b>Dr Ferran</b>");
     fields.date = QStringLiteral("07/12/2026");
-    const QString sections = ReportPage::sectionStart(QStringLiteral("Clinical history")) +
-                             ReportPage::paragraph(QStringLiteral("No melanoma.\nFollow-up in 6 months.")) +
-                             ReportPage::sectionEnd();
-    const Rendered result = render(ReportPage::assemble(pageTemplate(), fields, sections, false, {}));
+    const QString sections =
+        ReportPage::sectionStart(QStringLiteral("Clinical history %2")) +
+        ReportPage::paragraph(QStringLiteral("No melanoma.\nFollow-up in 6 months.")) +
+        ReportPage::sectionEnd() + ReportPage::sectionStart(QStringLiteral("Risk")) + QStringLiteral("<ul>") +
+        ReportPage::listItem(QStringLiteral("[dermatoscopicImgs]")) + QStringLiteral("</ul>") +
+        ReportPage::sectionEnd() + ReportPage::sectionStart(QStringLiteral("Changes")) +
+        ReportPage::table({QStringLiteral("Lesion"), QStringLiteral("Change")},
+                          {{QStringLiteral("0_3"), QStringLiteral("grew by 2 mm")}}) +
+        ReportPage::sectionEnd();
+    // Images chosen but none downloaded: the block is there, empty.
+    const Rendered result = render(ReportPage::assemble(pageTemplate(), fields, sections, true, {}));
     QVERIFY(result.finished);
     QVERIFY(result.pdf.startsWith("%PDF"));
 
@@ -111,6 +127,7 @@ void tst_ReportRender::rendersTheTextOnA4()
     QPdfDocument document;
     document.load(&buffer);
     QCOMPARE(document.status(), QPdfDocument::Status::Ready);
+    // The empty images block adds no page.
     QCOMPARE(document.pageCount(), 1);
     // A4 in points.
     QVERIFY(qAbs(document.pagePointSize(0).width() - 595.3) < 1.0);
@@ -120,6 +137,9 @@ void tst_ReportRender::rendersTheTextOnA4()
     QVERIFY(text.contains(QStringLiteral("\"><b>Dr Ferran</b>")));
     QVERIFY(text.contains(QStringLiteral("Follow-up in 6 months.")));
     QVERIFY(text.contains(QStringLiteral("07/12/2026")));
+    QVERIFY(text.contains(QStringLiteral("Clinical history %2")));
+    QVERIFY(text.contains(QStringLiteral("[dermatoscopicImgs]")));
+    QVERIFY(text.contains(QStringLiteral("grew by 2 mm")));
 
     QFile look(ReportTestSupport::screenshotPath(QStringLiteral("report-text.pdf")));
     if (look.open(QIODevice::WriteOnly))
@@ -174,6 +194,62 @@ void tst_ReportRender::noPdfInTimeIsAFailure()
     const Rendered result = render(QStringLiteral("<p>late</p>"), 1);
     QVERIFY(result.failed);
     QVERIFY(!result.finished);
+}
+
+void tst_ReportRender::longReportsKeepClearOfThePageEdges()
+{
+    // Text that runs on over several pages and pictures after it: nothing may
+    // be drawn within 10 mm of a page's top or bottom edge, where a printer
+    // cannot print and a reader's eye expects a margin.
+    const QString line =
+        QStringLiteral("Lesion reviewed under standard lighting; size and colour unchanged. ");
+    QString sections = ReportPage::sectionStart(QStringLiteral("Findings")) +
+                       ReportPage::paragraph(line.repeated(180)) + ReportPage::sectionEnd();
+    for (int i = 0; i < 6; ++i)
+        sections += ReportPage::sectionStart(QStringLiteral("Note %1").arg(i + 1)) +
+                    ReportPage::paragraph(line.repeated(6)) + ReportPage::sectionEnd();
+    const QString image =
+        ReportPage::encodeImage(ReportTestSupport::jpeg(QSize(1200, 900), QColor(40, 30, 25)));
+    ReportPage::Fields fields;
+    fields.patientName = kPatient;
+    const Rendered result =
+        render(ReportPage::assemble(pageTemplate(), fields, sections, true, {image, image, image}));
+    QVERIFY(result.finished);
+    QBuffer buffer;
+    buffer.setData(result.pdf);
+    buffer.open(QIODevice::ReadOnly);
+    QPdfDocument document;
+    document.load(&buffer);
+    // Text over three pages or more, then two pages of pictures.
+    QVERIFY2(document.pageCount() >= 5, qPrintable(QString::number(document.pageCount())));
+    const QSize size(420, 594); // A4 at 2 px per mm
+    const int edge = 20;        // 10 mm
+    for (int page = 0; page < document.pageCount(); ++page) {
+        // Margins are left unpainted (transparent); paper is white.
+        QImage picture(size, QImage::Format_RGB32);
+        picture.fill(Qt::white);
+        QPainter(&picture).drawImage(0, 0, document.render(page, size));
+        QVERIFY(!picture.isNull());
+        int darkTop = 0, darkBottom = 0, darkMiddle = 0;
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x) {
+                const bool dark = qGray(picture.pixel(x, y)) < 200;
+                if (y < edge)
+                    darkTop += dark;
+                else if (y >= size.height() - edge)
+                    darkBottom += dark;
+                else
+                    darkMiddle += dark;
+            }
+        QVERIFY2(darkTop == 0 && darkBottom == 0,
+                 qPrintable(QString("page %1: %2 dark pixels at the top, %3 at the bottom")
+                                .arg(page + 1)
+                                .arg(darkTop)
+                                .arg(darkBottom)));
+        QVERIFY2(darkMiddle > 0, qPrintable(QString("page %1 is empty").arg(page + 1)));
+        if (page == 1)
+            picture.save(ReportTestSupport::screenshotPath(QStringLiteral("report-long-page2.png")));
+    }
 }
 
 void tst_ReportRender::previewFromTheEditor()
@@ -267,6 +343,100 @@ void tst_ReportRender::printsEveryPageCentred()
     QPdfDocument printed;
     QCOMPARE(printed.load(target), QPdfDocument::Error::None);
     QCOMPARE(printed.pageCount(), pages);
+
+    // The pages reach the printer without transparency: a printer's own
+    // scaling blends transparent margins into grey lines across the paper.
+    QFile printedFile(target);
+    QVERIFY(printedFile.open(QIODevice::ReadOnly));
+    // (A transparent picture is written with a mask: "/ImageMask true" or a
+    // soft mask "/SMask n 0 R"; "/SMask /None" is none.)
+    const QString printedText = QString::fromLatin1(printedFile.readAll());
+    QVERIFY(!printedText.contains(QStringLiteral("/ImageMask true")));
+    QVERIFY(!printedText.contains(QRegularExpression(QStringLiteral("/SMask\\s+\\d+\\s+0\\s+R"))));
+}
+
+void tst_ReportRender::printingRunsBesideTheWindow()
+{
+    QVERIFY(!m_multiPagePdf.isEmpty());
+    QtReportWidget dialog("Dr Ferran", kPatient, "demo", ReportTestSupport::makeSession());
+    dialog.pdf = m_multiPagePdf;
+    QSignalSpy finished(&dialog, &QtReportWidget::printFinished);
+    QSignalSpy notifications(&dialog, qOverload<QString, int>(&QtReportWidget::showNotification));
+    QDir(home).mkpath("saved");
+    const QString target = home + "/saved/printed-beside.pdf";
+    auto printer = std::make_shared<QPrinter>(QPrinter::ScreenResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(target);
+    dialog.printTo(printer);
+    // The pages are rendered on the thread pool: the call returns at once and
+    // a second print waits until the first has ended.
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(dialog.isPrinting());
+    QVERIFY(!dialog.printButton->isEnabled());
+    printer.reset();
+    QVERIFY(finished.wait(60000));
+    QCOMPARE(finished.first().first().toBool(), true);
+    QVERIFY(dialog.printButton->isEnabled());
+    QCOMPARE(notifications.count(), 1);
+    QCOMPARE(notifications.first().first().toString(), QStringLiteral("Printing the report"));
+    QPdfDocument printed;
+    QCOMPARE(printed.load(target), QPdfDocument::Error::None);
+    QBuffer source;
+    source.setData(m_multiPagePdf);
+    source.open(QIODevice::ReadOnly);
+    QPdfDocument rendered;
+    rendered.load(&source);
+    QCOMPARE(printed.pageCount(), rendered.pageCount());
+}
+
+void tst_ReportRender::printingStopsAtAPageThatCannotRender()
+{
+    // Page 2 is a sliver one point wide: fitted into the printer's page it has
+    // no width left and renders to nothing.
+    QByteArray bytes;
+    {
+        QBuffer out(&bytes);
+        out.open(QIODevice::WriteOnly);
+        QPdfWriter writer(&out);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        QPainter painter(&writer);
+        painter.drawText(QPointF(100, 100), QStringLiteral("page one"));
+        writer.setPageSize(QPageSize(QSizeF(1, 14000), QPageSize::Point));
+        writer.newPage();
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.newPage();
+        painter.drawText(QPointF(100, 100), QStringLiteral("page three"));
+    }
+    QtReportWidget dialog("Dr Ferran", kPatient, "demo", ReportTestSupport::makeSession());
+    dialog.pdf = bytes;
+    QSignalSpy finished(&dialog, &QtReportWidget::printFinished);
+    QSignalSpy notifications(&dialog, qOverload<QString, int>(&QtReportWidget::showNotification));
+    QDir(home).mkpath("saved");
+    auto printer = std::make_shared<QPrinter>(QPrinter::ScreenResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(home + "/saved/printed-stopped.pdf");
+    dialog.printTo(printer);
+    QVERIFY(finished.wait(60000));
+    QCOMPARE(finished.first().first().toBool(), false);
+    QCOMPARE(notifications.last().first().toString(),
+             QStringLiteral("Printing stopped: page 2 could not be rendered"));
+}
+
+void tst_ReportRender::dialogGoneWhileThePrintDialogRuns()
+{
+    QPointer<QtReportWidget> dialog =
+        new QtReportWidget("Dr Ferran", kPatient, "demo", ReportTestSupport::makeSession());
+    dialog->pdf = m_multiPagePdf;
+    dialog->show();
+    bool printDialogShown = false;
+    // The report dialog goes (the window closing) while the print dialog waits.
+    QTimer::singleShot(300, this, [&] {
+        printDialogShown = qobject_cast<QPrintDialog *>(QApplication::activeModalWidget()) != nullptr;
+        delete dialog;
+    });
+    dialog->printButton->click();
+    QVERIFY(printDialogShown);
+    QVERIFY(dialog.isNull());
 }
 
 void tst_ReportRender::fittedRectangle_data()

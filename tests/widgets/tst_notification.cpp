@@ -31,6 +31,7 @@ private slots:
     void closingDuringFade();
     void twoNotificationsShareTheSpot();
     void showsPlainTextAndLooksRight();
+    void aLongMessageIsShownWhole();
 };
 
 void tst_QtNotificationWidget::placedWithinTheAvailableArea_data()
@@ -165,6 +166,24 @@ void tst_QtNotificationWidget::showsPlainTextAndLooksRight()
     QCOMPARE(image.pixelColor(10, 50), QColor(33, 33, 36));
     const QColor border = image.pixelColor(3, 50);
     QVERIFY2(border.red() > 200 && border.green() > 170 && border.blue() > 150, qPrintable(border.name()));
+    n->close();
+    QTRY_VERIFY(guard.isNull());
+}
+
+void tst_QtNotificationWidget::aLongMessageIsShownWhole()
+{
+    auto *n = new QtNotificationWidget(QStringLiteral("Printing stopped: page 12 could not be rendered"));
+    QPointer<QtNotificationWidget> guard(n);
+    n->show();
+    auto *label = n->findChild<QLabel *>(QStringLiteral("messageLabel"));
+    QVERIFY(label);
+    // Neither cut at the sides nor at the bottom.
+    QVERIFY2(label->minimumSizeHint().width() <= label->width(),
+             qPrintable(QString::number(label->minimumSizeHint().width())));
+    const int needed = label->heightForWidth(label->width());
+    QVERIFY2(needed > 0 && needed <= label->height(), qPrintable(QString::number(needed)));
+    QVERIFY(n->grab().save(qEnvironmentVariable("KELVARIS_SCREENSHOT_DIR", QStringLiteral(".")) +
+                           QStringLiteral("/notification-long.png")));
     n->close();
     QTRY_VERIFY(guard.isNull());
 }
