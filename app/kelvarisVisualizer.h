@@ -32,6 +32,7 @@
 class CustomHoverButton;
 class LesionVisualizer;
 class LoginFlow;
+class PatientRegistration;
 class PatientSearch;
 class QImage;
 class QMovie;
@@ -40,6 +41,7 @@ class QSplitter;
 class QSvgRenderer;
 class QtVisualizationWidgets;
 class ReportsFlow;
+class SavingFlow;
 class ServerVisualizer;
 class SessionLoader;
 class SessionVisualizer;
@@ -72,6 +74,8 @@ public:
     SessionLoader *sessionLoader() const { return m_sessionLoader; }
     LoginFlow *loginFlow() const { return m_login; }
     PatientSearch *patientSearch() const { return m_search; }
+    SavingFlow *savingFlow() const { return m_saving; }
+    PatientRegistration *patientRegistration() const { return m_registration; }
 
 signals:
     void pairModeLesionsDone();
@@ -113,6 +117,9 @@ public slots:
     void on_searchLineEdit_textChanged(QString text);
     void patientSelected(QModelIndex index);
     bool buildSecondaryView();
+    // Queues an upload of every session with changes (also at the end of a
+    // capture round).
+    void saveSessions();
     void syncManualDermatosDone(std::unordered_map<QString, QSharedPointer<LesionVisualizer>> map);
 
     // --- reports: forwarded to the reports flow ---------------------------------
@@ -124,6 +131,9 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // The autosave timer.
+    void timerEvent(QTimerEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void applyConfiguration(const AppConfiguration &config);
@@ -156,6 +166,9 @@ private:
     // the patient search the two style sheets of searchLineEdit.
     LoginFlow *m_login = nullptr;
     PatientSearch *m_search = nullptr;
+    // Saving, back to the menu, logout, close and the splitter layout file.
+    SavingFlow *m_saving = nullptr;
+    PatientRegistration *m_registration = nullptr;
     // Sessions, selectors, views, splitters, the legend and the view mode
     // are the session loader's (sessionLoader()).
     QButtonGroup *viewButtons = nullptr;

@@ -146,7 +146,7 @@ void tst_SessionLoading::chosenInTheSearch()
     QVERIFY(!window->findChild<QWidget *>(QStringLiteral("widget_doctor"))->isVisible());
 
     // Back to the menu: the search again, no session held.
-    window->on_labelButton_clicked(false);
+    window->on_labelButton_clicked(true);
     QVERIFY(window->findChild<QWidget *>(QStringLiteral("widget_doctor"))->isVisible());
     QVERIFY(!window->patientSearch()->patientPanel()->isVisible());
     QVERIFY(loader->sessions().empty());
