@@ -20,6 +20,12 @@
 
 using kelvaris::trace;
 
+namespace {
+
+constexpr int kRegistrationPage = 2;
+
+} // namespace
+
 SavingFlow::SavingFlow(QWidget *window, const Widgets &widgets)
     : QObject(window), m_window(window), m_widgets(widgets)
 {
@@ -149,7 +155,13 @@ void SavingFlow::backToMenu(bool force)
     if (m_leaving != Leaving::None)
         return;
     saveSessions();
-    if (!force) {
+    // The questions are about leaving a session or the registration page.
+    // When the loader itself goes back (a patient without sessions, a failed
+    // or cancelled download) the sessions are already let go: asking then
+    // would only leave their page showing with nothing behind it.
+    const bool leaving = (m_loader && m_loader->principalSession()) ||
+                         (m_widgets.pages && m_widgets.pages->currentIndex() == kRegistrationPage);
+    if (!force && leaving) {
         if (m_server && m_server->uploadQueueSize() > 0) {
             m_leaving = Leaving::Back;
             ask(tr("Server is saving your last changes, exiting might lose data."), tr("Back"));

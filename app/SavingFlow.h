@@ -82,7 +82,8 @@ public slots:
     void saveSessions();
     // The 30 s timer: saves while a session is shown.
     void autosave();
-    // Back to the menu: saves, then asks unless force ("Back").
+    // Back to the menu: saves, then asks ("Back") unless force, or unless
+    // nothing is left (no session shown, not on the registration page).
     void backToMenu(bool force);
     // The logout button and the server's time-out: saves, waits for the
     // queue, warns when jobs are left, then returns to the login dialog.

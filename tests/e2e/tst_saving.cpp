@@ -86,6 +86,7 @@ private slots:
     void anotherPatientSavesTheFirst();
     void backAsks_data();
     void backAsks();
+    void loaderGoesBackWithoutAsking();
     void serverTimeoutLogsOutThroughTheSave();
     void logoutWithPutInFlight();
     void closeWithJobsLeftCanBeCancelled();
@@ -325,6 +326,22 @@ void tst_Saving::backAsks()
     }
 }
 
+// A patient without sessions chosen while another one is shown: the loader
+// lets the first go (saving its edits) and returns to the menu itself,
+// without a question that would leave the released patient's page showing.
+void tst_Saving::loaderGoesBackWithoutAsking()
+{
+    QVERIFY(patientShown(14));
+    const qsizetype before = versions(111);
+    relabel(session(111), QStringLiteral("Custom 1"), 4);
+    QVERIFY(!load(15, 10000));
+    QVERIFY(!question());
+    QCOMPARE(page(), 0);
+    QVERIFY(window->findChild<QWidget *>(QStringLiteral("widget_doctor"))->isVisible());
+    QVERIFY(drained());
+    QCOMPARE(versions(111), before + 1);
+}
+
 // The server's time-out is a logout: the edit is saved first, and with the
 // queue drained no question is asked. Once logged out, further time-outs
 // change nothing.
@@ -351,6 +368,9 @@ void tst_Saving::serverTimeoutLogsOutThroughTheSave()
     QVERIFY(!question() && !window->savingFlow()->drainDialog());
     QCOMPARE(window->loginFlow()->dialog(), dialog);
     QCOMPARE(loggedOut.count(), 1);
+    // Closing from the login dialog asks nothing.
+    QVERIFY(window->savingFlow()->closeRequested());
+    QVERIFY(!question());
 }
 
 // Edits saved on the way back are still on the wire when the user logs out:
