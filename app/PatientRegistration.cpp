@@ -5,9 +5,13 @@
 #include "widgets/Trace.h"
 
 #include <QAbstractButton>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStackedWidget>
+#include <QStringList>
 
 PatientRegistration::PatientRegistration(QWidget *window, const Widgets &widgets)
     : QObject(window), m_ui(widgets)
@@ -74,13 +78,32 @@ void PatientRegistration::registeredCorrectly()
         showMessage(tr("Correctly registered patient."), successStyle());
 }
 
+QString PatientRegistration::refusalText(const QString &message)
+{
+    // A server's error object says in its messages what was wrong: those,
+    // rather than the object's syntax, are what the user reads.
+    QStringList said;
+    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8());
+    if (document.isObject()) {
+        const QJsonObject object = document.object();
+        for (const QJsonValue &error : object.value(QStringLiteral("errors")).toArray()) {
+            const QString text = error.toObject().value(QStringLiteral("message")).toString().trimmed();
+            if (!text.isEmpty())
+                said << text;
+        }
+        const QString text = object.value(QStringLiteral("message")).toString().trimmed();
+        if (said.isEmpty() && !text.isEmpty())
+            said << text;
+    }
+    QString shown = said.isEmpty() ? message : said.join(QLatin1Char('\n'));
+    shown.remove(QLatin1Char('"'));
+    return shown;
+}
+
 void PatientRegistration::errorRegisteringPatient(const QString &message)
 {
-    if (!takeAnswer())
-        return;
-    QString shown = message;
-    shown.remove(QLatin1Char('"'));
-    showMessage(shown, refusalStyle());
+    if (takeAnswer())
+        showMessage(refusalText(message), refusalStyle());
 }
 
 void PatientRegistration::showMessage(const QString &text, const QString &style)

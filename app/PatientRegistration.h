@@ -43,6 +43,9 @@ public:
 
     static QString successStyle() { return QStringLiteral("font:20px;font-weight: bold;color:green"); }
     static QString refusalStyle() { return QStringLiteral("font:20px;font-weight: bold;color:red"); }
+    // What a refusal shows: the messages of a JSON error answer, else the
+    // text as it came; without double quotes either way.
+    static QString refusalText(const QString &message);
 
 public slots:
     // The new patient button: the page, with empty fields and no message.

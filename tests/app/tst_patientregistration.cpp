@@ -6,6 +6,7 @@
 
 #include "app/PatientRegistration.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QStackedWidget>
 
@@ -19,6 +20,8 @@ private slots:
     void lateConfirmationIsShown();
     void refusals_data();
     void refusals();
+    void refusalTexts_data();
+    void refusalTexts();
     void reopeningEmptiesThePage();
     void cleanupTestCase();
 
@@ -35,6 +38,10 @@ private:
 void tst_PatientRegistration::initTestCase()
 {
     QVERIFY2(standIn.start(), qPrintable(standIn->errorString()));
+    // The screenshots show the page as the program styles it.
+    QFile sheet(qEnvironmentVariable("KELVARIS_SOURCE_DIR") + QStringLiteral("/resources/styleSheet.qss"));
+    if (sheet.open(QIODevice::ReadOnly))
+        qApp->setStyleSheet(QString::fromUtf8(sheet.readAll()));
     directory = std::make_unique<StandInWorkingDirectory>(standIn);
     window = std::make_unique<kelvarisVisualizer>();
     window->resize(1400, 900);
@@ -106,31 +113,50 @@ void tst_PatientRegistration::refusals_data()
 {
     QTest::addColumn<QString>("id");
     QTest::addColumn<QString>("email");
-    QTest::addColumn<QString>("code"); // in the server's answer, shown without its quotes
+    QTest::addColumn<QString>("shown"); // the server's message, not its error object
     QTest::newRow("identifier in use") << "KV-1001"
                                        << "someone@example.org"
-                                       << "duplicate_center_id";
+                                       << "A patient with this identifier already exists.";
     QTest::newRow("no e-mail address") << "KV-2002"
                                        << "not-an-address"
-                                       << "invalid_email";
+                                       << "The e-mail address is not valid.";
 }
 
 void tst_PatientRegistration::refusals()
 {
     QFETCH(QString, id);
     QFETCH(QString, email);
-    QFETCH(QString, code);
+    QFETCH(QString, shown);
     fill(QStringLiteral("Pere"), QStringLiteral("Serra"), id, email);
     QTest::mouseClick(w<QPushButton>("registerNewPatientButton"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(w<QLabel>("textBrowser")->text().contains(code), 10000);
-    const QString shown = w<QLabel>("textBrowser")->text();
-    QVERIFY2(!shown.contains(QLatin1Char('"')), qPrintable(shown));
+    QTRY_COMPARE_WITH_TIMEOUT(w<QLabel>("textBrowser")->text(), shown, 10000);
     QCOMPARE(w<QLabel>("textBrowser")->styleSheet(), PatientRegistration::refusalStyle());
     QVERIFY(w<QPushButton>("registerNewPatientButton")->isEnabled());
     w<QWidget>("stackedWidget")
         ->grab()
         .save(QString::fromLocal8Bit(qgetenv("KELVARIS_SCREENSHOT_DIR")) +
               QStringLiteral("/registration-refused.png"));
+}
+
+void tst_PatientRegistration::refusalTexts_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("plain, with quotes") << R"(Patient "KV-1" exists)"
+                                        << "Patient KV-1 exists";
+    QTest::newRow("error object") << R"({"errors":[{"code":"x","message":"Say \"no\""},{"message":"Two"}]})"
+                                  << "Say no\nTwo";
+    QTest::newRow("top-level message") << R"({"message":"Not allowed"})"
+                                       << "Not allowed";
+    QTest::newRow("object without messages") << R"({"status":500})"
+                                             << "{status:500}";
+}
+
+void tst_PatientRegistration::refusalTexts()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, shown);
+    QCOMPARE(PatientRegistration::refusalText(message), shown);
 }
 
 void tst_PatientRegistration::reopeningEmptiesThePage()
