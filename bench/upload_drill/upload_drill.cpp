@@ -297,7 +297,8 @@ bool uploadInFlight(ServerVisualizer *server)
 class QueueMeter : public QObject
 {
 public:
-    explicit QueueMeter(kelvarisVisualizer *window) : m_window(window)
+    explicit QueueMeter(kelvarisVisualizer *window)
+        : m_window(window), m_bar(window->findChild<QProgressBar *>(QStringLiteral("progressBar")))
     {
         ServerVisualizer *server = window->server();
         connect(server->network(), &QNetworkAccessManager::finished, this, [this](QNetworkReply *reply) {
@@ -354,7 +355,7 @@ private:
             note(QStringLiteral("%1 ms: the window was busy for %2 ms").arg(t).arg(dt));
         ServerVisualizer *server = m_window->server();
         const int jobs = server->uploadQueueSize();
-        auto *bar = m_window->findChild<QProgressBar *>(QStringLiteral("progressBar"));
+        QProgressBar *bar = m_bar;
         if (bar && bar->isHidden() == (jobs > 0))
             ++barMismatches;
         if (m_counting && jobs > 0 && t >= m_waitUntil && !uploadInFlight(server))
@@ -362,6 +363,9 @@ private:
     }
 
     kelvarisVisualizer *m_window;
+    // Looked up once: a search of the whole window every few milliseconds
+    // would itself keep the window busy.
+    QPointer<QProgressBar> m_bar;
     // UPLOAD_DRILL_VERBOSE=1: every finished request of the viewer on the error output.
     const bool m_verbose = qEnvironmentVariableIntValue("UPLOAD_DRILL_VERBOSE") != 0;
     QTimer m_ticker;
