@@ -27,8 +27,7 @@ void LoginFlow::connectTo(ServerVisualizer *server)
 {
     m_server = server;
     connect(server, &ServerVisualizer::userPermissions, this, &LoginFlow::userPermissions);
-    // The saving flow takes this over once it exists: save first, then log out.
-    connect(server, &ServerVisualizer::serverTimeout, this, &LoginFlow::logOut);
+    // The server's time-out is a logout of the saving flow (save first).
 }
 
 void LoginFlow::setConfigurationProblems(const QStringList &problems)

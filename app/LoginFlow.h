@@ -56,8 +56,8 @@ public:
 
 public slots:
     void showLoginDialog();
-    // Forgets the session and runs the login again. Until saving exists this is
-    // the whole logout (no questions), for the logout button and serverTimeout.
+    // Forgets the session and runs the login again: the end of a logout,
+    // once the saving flow has saved and the user agreed.
     void logOut();
 
 signals:

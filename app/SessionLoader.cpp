@@ -244,10 +244,13 @@ void SessionLoader::connectSession(const QSharedPointer<SessionVisualizer> &sess
                 server->downloadSession(patientId, sessionID, type == QLatin1String("D"),
                                         type == QLatin1String("C"), true, ID, quality);
             });
-    // New dermatoscopic images are uploaded by the upload flow (kind 'D');
-    // the preview is refreshed here.
+    // A new dermatoscopic image goes up with the document of the session it
+    // was added to (which need not be the principal one).
     connect(s, &SessionVisualizer::addedNewDermatoscopicImage, this,
-            [this](QString, QImage, bool hadDermato) {
+            [this, weak = session.toWeakRef()](QString fileName, QImage image, bool hadDermato) {
+                if (const QSharedPointer<SessionVisualizer> emitter = weak.toStrongRef())
+                    emit imageAdded(emitter, 'D', fileName, image,
+                                    emitter->getRawFile(QStringLiteral("/dermatoscopic/") + fileName));
                 if (hadDermato && m_primaryView)
                     m_primaryView->dermatoUpdatePreview();
             });
@@ -444,6 +447,8 @@ void SessionLoader::changeHistoricLesions(QSharedPointer<LesionVisualizer> lesio
 
 void SessionLoader::releasePatient()
 {
+    if (!m_sessions.empty())
+        emit sessionsAboutToBeReleased();
     ++m_generation;
     if (m_waitLoop)
         m_waitLoop->exit(1);

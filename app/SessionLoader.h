@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QImage>
 #include <QJsonDocument>
 #include <QMetaObject>
 #include <QObject>
@@ -143,6 +144,15 @@ signals:
     // A principal session was built in the primary view (the first of a
     // patient, or another one chosen).
     void principalSessionShown();
+    // The sessions of the patient are about to be let go (another patient,
+    // back to the menu, a cancelled download, logout): the last moment at
+    // which their edits can still be saved.
+    void sessionsAboutToBeReleased();
+    // An image was added to a session by hand and goes to the server with
+    // that session's own document: type 'D' (dermatoscopic, to a lesion) or
+    // 'G' (clinical, external position). jpeg: the bytes stored for it.
+    void imageAdded(QSharedPointer<SessionVisualizer> session, char type, QString fileName, QImage image,
+                    QByteArray jpeg);
 
 private:
     bool storeClinicalImage(const QByteArray &bytes);

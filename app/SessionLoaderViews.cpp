@@ -509,7 +509,7 @@ bool SessionLoader::storeClinicalImage(const QByteArray &bytes)
         showMessage(tr("You have reached the limit of allowed images"), tr("Full capacity"), m_window);
         return false;
     }
-    // The upload of the new image (kind 'G') is queued by the upload flow.
+    emit imageAdded(m_principalSession, 'G', name, QImage(), bytes);
     m_primaryView->rebuildExternalScene();
     return true;
 }

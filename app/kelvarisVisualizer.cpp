@@ -3,7 +3,9 @@
 #include "app/ChangeSummaryFlow.h"
 #include "app/KeyboardShortcuts.h"
 #include "app/LoginFlow.h"
+#include "app/PatientRegistration.h"
 #include "app/PatientSearch.h"
+#include "app/SavingFlow.h"
 #include "app/ScreenMetrics.h"
 #include "app/SessionLoader.h"
 #include "reports/ReportsFlow.h"
@@ -17,6 +19,7 @@
 #include "widgets/Trace.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QGridLayout>
 #include <QMovie>
 #include <QResizeEvent>
@@ -159,6 +162,10 @@ void kelvarisVisualizer::attachFlows(const AppConfiguration &config)
                             config.serverName);
     m_login->setConfigurationProblems(problems);
     m_search = new PatientSearch(this, {ui.searchLineEdit, ui.searchButton, ui.selectorsLayout});
+    m_saving = new SavingFlow(this, {ui.stackedWidget, ui.progressBar});
+    m_registration = new PatientRegistration(this, {ui.stackedWidget, ui.messageWidget, ui.textBrowser,
+                                                    ui.lineEditFNAME, ui.lineEditLNAME, ui.lineEditID,
+                                                    ui.lineEditEMAIL, ui.registerNewPatientButton});
 
     m_login->connectTo(serverVisualizer);
     m_search->connectTo(serverVisualizer, m_login);
@@ -171,6 +178,9 @@ void kelvarisVisualizer::attachFlows(const AppConfiguration &config)
     connect(serverVisualizer, &ServerVisualizer::allDoneProgressBar, this,
             &kelvarisVisualizer::allDoneProgressBar);
     m_sessionLoader->connectTo(serverVisualizer);
+    m_saving->connectTo(serverVisualizer, m_sessionLoader, m_login, m_search);
+    m_registration->connectTo(serverVisualizer, m_login);
+    connect(newPatientButton, &QPushButton::clicked, m_registration, &PatientRegistration::openPage);
     m_sessionLoader->setPatientPanel(m_search->patientPanel());
     m_changes = new ChangeSummaryFlow(this, config.changeThresholds);
     m_changes->connectTo(m_sessionLoader);
@@ -388,23 +398,24 @@ void kelvarisVisualizer::onScreenChangedTimeout()
     // The views take their tool bar icon size from here once they exist.
 }
 
+// The bar shows exactly while upload jobs are queued (the saving flow
+// follows the queue); these only move it.
 void kelvarisVisualizer::setMaximumProgressBar(int max)
 {
-    ui.progressBar->setMaximum(max);
-    ui.progressBar->setValue(0);
-    ui.progressBar->show();
+    if (m_saving)
+        m_saving->setMaximumProgressBar(max);
 }
 
 void kelvarisVisualizer::setValueProgressBar(int val)
 {
-    ui.progressBar->setValue(val);
-    if (val >= ui.progressBar->maximum())
-        ui.progressBar->hide();
+    if (m_saving)
+        m_saving->setValueProgressBar(val);
 }
 
 void kelvarisVisualizer::allDoneProgressBar()
 {
-    ui.progressBar->hide();
+    if (m_saving)
+        m_saving->allDoneProgressBar();
 }
 
 void kelvarisVisualizer::showNotification(QString message, int timeout)
@@ -427,32 +438,64 @@ void kelvarisVisualizer::showNotification(QString message)
 // (login, search, session loading, pairing, saving, registration, capture).
 // Until then they do nothing.
 
-// Back to the menu; the save questions come with the saving flow.
-void kelvarisVisualizer::on_labelButton_clicked(bool)
+// Saving, back to the menu, logout and close: forwarded to the saving flow.
+void kelvarisVisualizer::on_labelButton_clicked(bool force)
 {
-    if (m_sessionLoader)
-        m_sessionLoader->backToMenu();
-    if (m_search)
-        m_search->resetPatientPanel();
+    if (m_saving)
+        m_saving->backToMenu(force);
 }
 void kelvarisVisualizer::on_labelButton_clicked()
 {
     on_labelButton_clicked(false);
 }
-void kelvarisVisualizer::errorRegisteringPatient(QString) {} // registration
+void kelvarisVisualizer::errorRegisteringPatient(QString message)
+{
+    if (m_registration)
+        m_registration->errorRegisteringPatient(message);
+}
 void kelvarisVisualizer::exitButton_clicked()
 {
     on_labelButton_clicked(false);
 }
 void kelvarisVisualizer::logoutButton_clicked()
 {
-    // Saving before the logout comes with the saving flow.
-    if (m_login)
-        m_login->logOut();
+    if (m_saving)
+        m_saving->logout();
 }
-void kelvarisVisualizer::on_registerNewPatientButton_clicked() {} // registration
-void kelvarisVisualizer::saveSessionButton_clicked() {}           // saving
-void kelvarisVisualizer::undoLesionPair() {}                      // lesion pairing
+void kelvarisVisualizer::on_registerNewPatientButton_clicked()
+{
+    if (m_registration)
+        m_registration->registerPatient();
+}
+void kelvarisVisualizer::saveSessions()
+{
+    if (m_saving)
+        m_saving->saveSessions();
+}
+void kelvarisVisualizer::saveSessionButton_clicked()
+{
+    saveSessions();
+    saveSplitterStates();
+    if (reportsFlow)
+        reconnectReportSignals();
+}
+void kelvarisVisualizer::timerEvent(QTimerEvent *event)
+{
+    if (autosaveTimerId && event->timerId() == autosaveTimerId) {
+        if (m_saving)
+            m_saving->autosave();
+        return;
+    }
+    QMainWindow::timerEvent(event);
+}
+void kelvarisVisualizer::closeEvent(QCloseEvent *event)
+{
+    if (!m_saving || m_saving->closeRequested())
+        event->accept();
+    else
+        event->ignore();
+}
+void kelvarisVisualizer::undoLesionPair() {} // lesion pairing
 bool kelvarisVisualizer::doLesionPair(bool)
 {
     return false;
@@ -461,8 +504,16 @@ void kelvarisVisualizer::pairModeLesionSelected(QSharedPointer<LesionVisualizer>
 void kelvarisVisualizer::compareClinicalImages() {}                                       // lesion pairing
 void kelvarisVisualizer::syncSessionCreated(QString) {}                                   // device capture
 void kelvarisVisualizer::on_labelQRcodeButton_clicked() {}                                // device pairing
-void kelvarisVisualizer::saveSplitterStates() {}                                          // splitter layout
-void kelvarisVisualizer::loadSplitterStates() {}                                          // splitter layout
+void kelvarisVisualizer::saveSplitterStates()
+{
+    if (m_saving)
+        m_saving->saveSplitterStates();
+}
+void kelvarisVisualizer::loadSplitterStates()
+{
+    if (m_saving)
+        m_saving->loadSplitterStates();
+}
 void kelvarisVisualizer::on_searchLineEdit_returnPressed()
 {
     if (m_search)

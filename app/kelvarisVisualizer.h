@@ -33,6 +33,7 @@ class ChangeSummaryFlow;
 class CustomHoverButton;
 class LesionVisualizer;
 class LoginFlow;
+class PatientRegistration;
 class PatientSearch;
 class QImage;
 class QMovie;
@@ -41,6 +42,7 @@ class QSplitter;
 class QSvgRenderer;
 class QtVisualizationWidgets;
 class ReportsFlow;
+class SavingFlow;
 class ServerVisualizer;
 class SessionLoader;
 class SessionVisualizer;
@@ -74,6 +76,8 @@ public:
     LoginFlow *loginFlow() const { return m_login; }
     PatientSearch *patientSearch() const { return m_search; }
     ChangeSummaryFlow *changeSummaryFlow() const { return m_changes; }
+    SavingFlow *savingFlow() const { return m_saving; }
+    PatientRegistration *patientRegistration() const { return m_registration; }
 
 signals:
     void pairModeLesionsDone();
@@ -115,6 +119,9 @@ public slots:
     void on_searchLineEdit_textChanged(QString text);
     void patientSelected(QModelIndex index);
     bool buildSecondaryView();
+    // Queues an upload of every session with changes (also at the end of a
+    // capture round).
+    void saveSessions();
     void syncManualDermatosDone(std::unordered_map<QString, QSharedPointer<LesionVisualizer>> map);
 
     // --- reports: forwarded to the reports flow ---------------------------------
@@ -126,6 +133,9 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // The autosave timer.
+    void timerEvent(QTimerEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void applyConfiguration(const AppConfiguration &config);
@@ -160,6 +170,9 @@ private:
     PatientSearch *m_search = nullptr;
     // What changed since the last visit (summary, N / Shift+N, gone lesions).
     ChangeSummaryFlow *m_changes = nullptr;
+    // Saving, back to the menu, logout, close and the splitter layout file.
+    SavingFlow *m_saving = nullptr;
+    PatientRegistration *m_registration = nullptr;
     // Sessions, selectors, views, splitters, the legend and the view mode
     // are the session loader's (sessionLoader()).
     QButtonGroup *viewButtons = nullptr;

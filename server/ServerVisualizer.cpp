@@ -124,6 +124,9 @@ ServerVisualizer::ServerVisualizer(QString baseUrl, QObject *parent)
     connect(&permissionsRetryTimer, &QTimer::timeout, this, &ServerVisualizer::sendPermissionsRequest);
 
     m_uploadRetryTimer.setSingleShot(true);
+    // A coarse timer may fire 5 % late: three seconds of a 60 s back-off
+    // with nothing on its way.
+    m_uploadRetryTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_uploadRetryTimer, &QTimer::timeout, this, [this] {
         if (!uploadQueue.empty() && !uploadInFlight)
             assignExternal();
@@ -350,6 +353,7 @@ void ServerVisualizer::clearSession()
     dropUploads();
     manager->clearAccessCache();
     sessionToken.clear();
+    patients.clear();
     // A logged-out user must not be logged out again by a timer of the old login.
     inactivityTimer.stop();
     permissionsRetryTimer.stop();

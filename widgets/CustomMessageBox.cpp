@@ -87,7 +87,10 @@ CustomMessageBox::CustomMessageBox(const QString &message, const QString &title,
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     mainLayout->addLayout(buttonRow);
 
-    setMinimumSize(300, 200);
+    // An explicit minimum replaces the layout's, so the layout's (the
+    // longest line) is taken into it: a box narrower than its message cuts
+    // the message off.
+    setMinimumSize(QSize(300, 200).expandedTo(mainLayout->minimumSize()));
     // Frameless: the whole panel is the handle.
     WindowDragger::install(this);
 }

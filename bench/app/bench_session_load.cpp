@@ -257,7 +257,7 @@ int main(int argc, char **argv)
             return 1;
         }
         figure("session load warm-up (pictures made)", warm.elapsed() / 1000.0, "s");
-        window->on_labelButton_clicked(false);
+        window->on_labelButton_clicked(true);
         QTest::qWait(200);
         loaded.clear();
     }

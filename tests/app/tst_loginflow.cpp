@@ -5,6 +5,8 @@
 #include "MainWindowLogin.h"
 
 #include "app/PatientSearch.h"
+#include "app/SavingFlow.h"
+#include "widgets/CustomMessageBox.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -190,6 +192,13 @@ void tst_LoginFlow::shortcutsPressTheirButtons()
     QTRY_COMPARE(clicked.count(), 1);
     // A view button stays pressed; the other buttons are not checkable.
     QCOMPARE(target->isChecked(), target->isCheckable());
+    // Leaving the session page (shown here by the clinical view's key) asks first.
+    if (QPointer<CustomMessageBox> question = shared->savingFlow()->question()) {
+        QTest::mouseClick(question->okButton(), Qt::LeftButton);
+        QTRY_VERIFY(!question);
+        shared->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(shared.get()));
+    }
 }
 
 void tst_LoginFlow::everyButtonHasAName()
@@ -198,8 +207,11 @@ void tst_LoginFlow::everyButtonHasAName()
     const QList<QAbstractButton *> buttons = shared->findChildren<QAbstractButton *>();
     QVERIFY2(buttons.size() >= 17, qPrintable(QString::number(buttons.size())));
     for (QAbstractButton *button : buttons)
-        QVERIFY2(!button->accessibleName().isEmpty(),
-                 qPrintable(QStringLiteral("%1 %2 in %3").arg(QLatin1String(button->metaObject()->className()), button->objectName(), button->parentWidget() ? button->parentWidget()->objectName() : QString())));
+        QVERIFY2(
+            !button->accessibleName().isEmpty(),
+            qPrintable(QStringLiteral("%1 %2 in %3")
+                           .arg(QLatin1String(button->metaObject()->className()), button->objectName(),
+                                button->parentWidget() ? button->parentWidget()->objectName() : QString())));
     // What the button does, without its key.
     QCOMPARE(shared->findChild<QAbstractButton *>("setHybridViewButton")->accessibleName(), "Hybrid View");
     QCOMPARE(shared->findChild<QAbstractButton *>("labelButton")->accessibleName(), "Back to the menu");

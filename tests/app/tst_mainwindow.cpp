@@ -1,8 +1,12 @@
 #include "app/ChangeSummaryFlow.h"
 #include "app/LoginFlow.h"
 #include "app/ScreenMetrics.h"
+#include "app/SessionLoader.h"
+#include "app/SplitterStateFile.h"
 #include "app/kelvarisVisualizer.h"
 #include "server/QtAuthDialog.h"
+#include "server/ServerVisualizer.h"
+#include "visualization/QtVisualizationWidgets.h"
 #include "widgets/CustomHoverButton.h"
 #include "widgets/CustomMessageBox.h"
 #include "widgets/CustomTitleBar.h"
@@ -109,6 +113,8 @@ private slots:
     void notificationsFromAnywhere_data();
     void notificationsFromAnywhere();
     void notificationsDoNotKeepTheProgramRunning();
+    void splitterLayoutFiles_data();
+    void splitterLayoutFiles();
     void looksRight();
 };
 
@@ -258,15 +264,19 @@ void tst_kelvarisVisualizer::screenChangesAreDebounced()
 
 void tst_kelvarisVisualizer::progressBarSlots_data()
 {
-    QTest::addColumn<QString>("steps"); // m<n> maximum, v<n> value, d all done
+    // m<n> maximum, v<n> value, d all done, q<n> the upload queue holds n jobs
+    QTest::addColumn<QString>("steps");
     QTest::addColumn<bool>("visible");
     QTest::addColumn<int>("value");
-    QTest::newRow("maximum shows it at 0") << "m10" << true << 0;
-    QTest::newRow("below maximum") << "m10 v4" << true << 4;
-    QTest::newRow("reaching maximum hides") << "m10 v4 v10" << false << 10;
-    QTest::newRow("past maximum hides") << "m10 v12" << false << 0; // out of range: value kept
-    QTest::newRow("new maximum restarts") << "m10 v10 m5" << true << 0;
-    QTest::newRow("all done hides") << "m10 v3 d" << false << 3;
+    // The bar shows exactly while jobs are queued; the slots only move it.
+    QTest::newRow("maximum starts at 0") << "q1 m10" << true << 0;
+    QTest::newRow("below maximum") << "q1 m10 v4" << true << 4;
+    QTest::newRow("a job done, others queued") << "q2 m10 v4 v10" << true << 10;
+    QTest::newRow("past maximum") << "q1 m10 v12" << true << 0; // out of range: value kept
+    QTest::newRow("new maximum restarts") << "q2 m10 v10 m5" << true << 0;
+    QTest::newRow("all done fills it") << "q1 m10 v3 d" << true << 10;
+    QTest::newRow("queue emptied") << "q1 m3 v1 v2 q0" << false << 2;
+    QTest::newRow("no jobs, no bar") << "m10 v4" << false << 4;
 }
 
 void tst_kelvarisVisualizer::progressBarSlots()
@@ -290,6 +300,9 @@ void tst_kelvarisVisualizer::progressBarSlots()
             break;
         case 'd':
             window.allDoneProgressBar();
+            break;
+        case 'q':
+            emit window.server()->uploadQueueChanged(n);
             break;
         }
     }
@@ -437,6 +450,66 @@ void tst_kelvarisVisualizer::notificationsDoNotKeepTheProgramRunning()
     QVERIFY(!keptRunning);
     // Quitting closes the remaining windows, the notification included.
     QTRY_VERIFY(shown.isNull());
+}
+
+void tst_kelvarisVisualizer::splitterLayoutFiles_data()
+{
+    // The file read at start-up, as 32-bit big-endian lengths (ffffffff:
+    // null) and bytes: six states of the primary view, then vertical,
+    // scheme and horizontal.
+    QTest::addColumn<QByteArray>("hex");
+    QTest::addColumn<bool>("used");
+    QTest::newRow("nine states, one null")
+        << QByteArray("00000002 7631 00000002 7632 00000002 7633 00000002 7634 "
+                      "00000002 7635 00000002 7636 ffffffff 00000001 73 "
+                      "00000001 68")
+        << true;
+    QTest::newRow("cut short") << QByteArray("00000002 7631 00000002 7632 00000002 7633 00000002 7634 "
+                                             "00000002 7635 00000002 7636 ffffffff 00000001 73 000000")
+                               << false;
+}
+
+// "splitters.cfg" is read at start-up into the primary view and the window's
+// three states (in that order); the save button writes them, unchanged, to
+// "splittersNew.cfg". A damaged file changes nothing.
+void tst_kelvarisVisualizer::splitterLayoutFiles()
+{
+    QFETCH(QByteArray, hex);
+    QFETCH(bool, used);
+    WorkingDirectory wd(&kFourNames);
+    {
+        QFile file(SplitterStateFile::readFileName());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray::fromHex(hex));
+    }
+    QList<QByteArray> defaults;
+    {
+        QFile::rename(SplitterStateFile::readFileName(), QStringLiteral("aside.cfg"));
+        kelvarisVisualizer plain;
+        defaults = plain.sessionLoader()->primaryView()->getSplitterStates();
+        QFile::rename(QStringLiteral("aside.cfg"), SplitterStateFile::readFileName());
+    }
+    kelvarisVisualizer window;
+    SessionLoader *loader = window.sessionLoader();
+    const QByteArray *states = loader->splitterStates();
+    if (used) {
+        QCOMPARE(loader->primaryView()->getSplitterStates(),
+                 (QList<QByteArray>{"v1", "v2", "v3", "v4", "v5", "v6"}));
+        QVERIFY(states[0].isNull());
+        QCOMPARE(states[1], QByteArray("s"));
+        QCOMPARE(states[2], QByteArray("h"));
+    } else {
+        QCOMPARE(loader->primaryView()->getSplitterStates(), defaults);
+        QVERIFY(states[0].isEmpty() && states[1].isEmpty() && states[2].isEmpty());
+    }
+    QVERIFY(!QFile::exists(SplitterStateFile::writtenFileName()));
+    window.saveSessionButton_clicked();
+    QFile written(SplitterStateFile::writtenFileName());
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    if (used)
+        QCOMPARE(written.readAll(), QByteArray::fromHex(hex));
+    else
+        QCOMPARE(SplitterStateFile::decode(written.readAll())->size(), defaults.size() + 3);
 }
 
 void tst_kelvarisVisualizer::looksRight()

@@ -4,6 +4,7 @@
 
 #include "app/PatientSearch.h"
 #include "e2e/SessionLoadingFixture.h"
+#include "server/ServerVisualizer.h"
 #include "visualization/GraphicsView.h"
 #include "visualization/QtVisualizationWidgets.h"
 
@@ -146,7 +147,7 @@ void tst_SessionLoading::chosenInTheSearch()
     QVERIFY(!window->findChild<QWidget *>(QStringLiteral("widget_doctor"))->isVisible());
 
     // Back to the menu: the search again, no session held.
-    window->on_labelButton_clicked(false);
+    window->on_labelButton_clicked(true);
     QVERIFY(window->findChild<QWidget *>(QStringLiteral("widget_doctor"))->isVisible());
     QVERIFY(!window->patientSearch()->patientPanel()->isVisible());
     QVERIFY(loader->sessions().empty());
@@ -336,12 +337,16 @@ void tst_SessionLoading::addClinicalImage()
 
     const bool changedBefore = session->hasChangesToSave();
     QSignalSpy done(loader, &SessionLoader::clinicalImageAdded);
+    QSignalSpy queued(window->server(), &ServerVisualizer::uploadQueueChanged);
     loader->addClinicalImageFile(file.fileName());
     QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 5000);
     QCOMPARE(done.first().first().toBool(), added);
     QCOMPARE(int(session->getCameraPoses(SessionVisualizer::externalPosition).size()),
              externalBefore + (added ? 1 : 0));
-    QCOMPARE(session->hasChangesToSave(), changedBefore || added);
+    // An added image goes to the server at once, with the session's document
+    // (which then holds every change); a refused one changes nothing.
+    QCOMPARE(!queued.isEmpty(), added);
+    QCOMPARE(session->hasChangesToSave(), changedBefore && !added);
 
     QString shown;
     for (QWidget *widget : QApplication::topLevelWidgets())

@@ -24,6 +24,8 @@ private slots:
     void neverSmallerThanMinimum_data();
     void neverSmallerThanMinimum();
     void showsMessageAsPlainText();
+    void longLinesAreNotCut_data();
+    void longLinesAreNotCut();
     void dragsWithLeftButton();
     void looksRight();
 };
@@ -139,6 +141,46 @@ void tst_CustomMessageBox::dragsWithLeftButton()
     sendToButton(QEvent::MouseButtonPress, onButton, Qt::LeftButton, Qt::LeftButton);
     sendToButton(QEvent::MouseMove, onButton + QPoint(40, 40), Qt::NoButton, Qt::LeftButton);
     QCOMPARE(box.pos() - start, QPoint(-50, 30));
+}
+
+void tst_CustomMessageBox::longLinesAreNotCut_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::newRow("one long line") << "Server is saving your last changes, exiting might lose data.";
+    QTest::newRow("too long for one line")
+        << "Server is still saving your last changes, if you logout all changes could be lost.\n";
+    QTest::newRow("short") << "Closing app.\n";
+}
+
+// Every word of the message is inside the panel: the label lies within the
+// box and its text, wrapped at the label's width, fits the label.
+void tst_CustomMessageBox::longLinesAreNotCut()
+{
+    QFETCH(QString, message);
+    QWidget parent;
+    parent.resize(1200, 800);
+    parent.show();
+    CustomMessageBox box(message, QStringLiteral("Logout"), &parent);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    QLabel *label = box.messageLabel;
+    const QRect inBox = QRect(label->mapTo(&box, QPoint(0, 0)), label->size());
+    QVERIFY2(box.rect().contains(inBox), qPrintable(QStringLiteral("label %1,%2 %3x%4 in a box %5 wide")
+                                                        .arg(inBox.x())
+                                                        .arg(inBox.y())
+                                                        .arg(inBox.width())
+                                                        .arg(inBox.height())
+                                                        .arg(box.width())));
+    const QRect text = QFontMetrics(label->font())
+                           .boundingRect(QRect(0, 0, label->contentsRect().width(), 10000),
+                                         Qt::TextWordWrap | Qt::AlignCenter, message);
+    QVERIFY2(text.width() <= label->contentsRect().width(),
+             qPrintable(QStringLiteral("%1 > %2").arg(text.width()).arg(label->contentsRect().width())));
+    // One pixel of rounding between the metrics and the label's own layout.
+    QVERIFY2(text.height() <= label->contentsRect().height() + 1,
+             qPrintable(QStringLiteral("%1 > %2").arg(text.height()).arg(label->contentsRect().height())));
+    box.grab().save(screenshotPath(QStringLiteral("custommessagebox-") +
+                                   QString::fromLatin1(QTest::currentDataTag()) + QStringLiteral(".png")));
 }
 
 void tst_CustomMessageBox::looksRight()
